@@ -1,0 +1,88 @@
+#include "logger.h"
+
+#include <log4cpp/Category.hh>
+#include <string>
+
+#include "guard.h"
+#include "messages.h"
+#include "render_message.h"
+
+namespace quelto {
+namespace {
+
+QueltoLogger* check_logger(lua_State* L) {
+  return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
+}
+
+void push_logger(lua_State* L, log4cpp::Category* category) {
+  auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
+  logger->category = category;
+  lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
+  lua_setmetatable(L, -2);
+}
+
+}  // namespace
+
+int get_log(lua_State* L) {
+  const char* name = nullptr;
+  switch (lua_type(L, 1)) {
+    case LUA_TNIL:
+      break;
+    case LUA_TSTRING:
+      name = lua_tolstring(L, 1, nullptr);
+      break;
+    default:
+      return luaL_error(L, "%s", messages::kGetLogArgument);
+  }
+  log4cpp::Category* category = nullptr;
+  guarded(L, [&] {
+    category = name ? &log4cpp::Category::getInstance(std::string(name))
+                    : &log4cpp::Category::getRoot();
+    return 0;
+  });
+  push_logger(L, category);
+  return 1;
+}
+
+template <int P>
+int quelto_log(lua_State* L) {
+  return log_args_with_priority(L, check_logger(L), P);
+}
+
+template int quelto_log<0>(lua_State*);
+template int quelto_log<100>(lua_State*);
+template int quelto_log<200>(lua_State*);
+template int quelto_log<300>(lua_State*);
+template int quelto_log<400>(lua_State*);
+template int quelto_log<500>(lua_State*);
+template int quelto_log<600>(lua_State*);
+template int quelto_log<700>(lua_State*);
+
+int quelto_log_with_priority(lua_State* L) {
+  QueltoLogger* logger = check_logger(L);
+  // The low 32 bits, as a conversion to int keeps them.
+  const auto priority = static_cast<int>(static_cast<unsigned int>(luaL_checkinteger(L, 2)));
+  lua_rotate(L, 2, -1);  // the priority to the top...
+  lua_pop(L, 1);         // ...and off: the message starts at index 2 again
+  return log_args_with_priority(L, logger, priority);
+}
+
+int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority) {
+  log4cpp::Category& category = *logger->category;
+  if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
+  return guarded(L, [L, &category, priority] {
+    log_message(L, 2, category, priority);
+    return 0;
+  });
+}
+
+const luaL_Reg kLoggerMethods[] = {
+    {"debug", quelto_log<700>},       {"info", quelto_log<600>},
+    {"notice", quelto_log<500>},      {"warn", quelto_log<400>},
+    {"alert", quelto_log<100>},       {"error", quelto_log<300>},
+    {"critical", quelto_log<200>},    {"emergency", quelto_log<0>},
+    {"fatal", quelto_log<0>},         {"log", quelto_log_with_priority},
+    {nullptr, nullptr},
+};
+
+}  // namespace quelto

@@ -1,0 +1,39 @@
+// Logger objects and the log calls.
+#pragma once
+
+#include <lua.hpp>
+
+namespace log4cpp {
+class Category;
+}
+
+namespace quelto {
+
+/// Registry name of the logger metatable, and the loggers' type name.
+inline constexpr char kLoggerType[] = "QueltoLogger";
+
+/// The payload of a logger userdata. The category is borrowed from log4cpp,
+/// which keeps every category for the life of the process.
+struct QueltoLogger {
+  log4cpp::Category* category;
+};
+
+/// get_log(name): a new logger for the root category (nil) or a named one.
+int get_log(lua_State* L);
+
+/// logger:method(...): logs the arguments at priority P.
+template <int P>
+int quelto_log(lua_State* L);
+
+/// logger:log(priority, ...): logs the arguments at the given priority.
+int quelto_log_with_priority(lua_State* L);
+
+/// The shared body of the log methods: with the logger at index 1 and the
+/// message arguments above it, renders them into one message and hands it to
+/// the category, unless the category's own priority filters the call out.
+int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority);
+
+/// The logger methods, for registration into the logger metatable.
+extern const luaL_Reg kLoggerMethods[];
+
+}  // namespace quelto

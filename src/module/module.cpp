@@ -1,0 +1,25 @@
+#include "module.h"
+
+#include "logger.h"
+
+namespace {
+
+const luaL_Reg kModuleFunctions[] = {
+    {"configure", quelto::configure},
+    {"get_log", quelto::get_log},
+    {"get_priority_map", quelto::get_priority_map},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lua_State* L) {
+  luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
+  lua_pushvalue(L, -1);
+  lua_setfield(L, -2, "__index");  // methods are fields of every logger
+  luaL_setfuncs(L, quelto::kLoggerMethods, 0);
+  luaL_checkversion(L);
+  lua_createtable(L, 0, 3);
+  luaL_setfuncs(L, kModuleFunctions, 0);
+  return 1;  // the module table; the metatable stays below it
+}

@@ -1,0 +1,17 @@
+// The module table's functions and the entry point.
+#pragma once
+
+#include <lua.hpp>
+
+namespace quelto {
+
+/// configure(path): sets log4cpp up from a properties file.
+int configure(lua_State* L);
+
+/// get_priority_map(): {EMERG = 0, ..., NOTSET = 800}, log4cpp's names.
+int get_priority_map(lua_State* L);
+
+}  // namespace quelto
+
+/// Called by the host on `require "quelto_internal"`; returns the module table.
+extern "C" int luaopen_quelto_internal(lua_State* L);

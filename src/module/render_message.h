@@ -1,0 +1,25 @@
+// Rendering the arguments of a log call into one message.
+#pragma once
+
+#include <lua.hpp>
+
+namespace log4cpp {
+class Category;
+}
+
+namespace utils {
+class BufferStream;
+}
+
+namespace quelto {
+
+/// Appends the values at stack indices `first`..top to `stream`, one after the
+/// other with no separator: scalars as text, objects through `__tostring`
+/// (followed by a newline), tables as a dump, other values in opaque form.
+/// Lua errors of metamethods come back as `utils::lua::Error`.
+void render_arguments(lua_State* L, int first, utils::BufferStream& stream);
+
+/// Renders the values at `first`..top and logs the message at `priority`.
+void log_message(lua_State* L, int first, log4cpp::Category& category, int priority);
+
+}  // namespace quelto

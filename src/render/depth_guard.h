@@ -1,0 +1,31 @@
+// The bound on the table dump's native recursion.
+#pragma once
+
+namespace utils {
+
+/// How many tables one thread may have open in dumps at once. Each open table
+/// costs a few native stack frames; the bound keeps a table nested a million
+/// deep cheap and safe. It counts per thread rather than per dump, because a
+/// `__tostring` met inside a dump may log, and that dump nests in this one.
+constexpr int kMaxOpenTables = 200;
+
+/// Counts one open table for as long as it lives.
+class DepthGuard {
+ public:
+  DepthGuard() noexcept : admitted_(++open_tables() <= kMaxOpenTables) {}
+  ~DepthGuard() { --open_tables(); }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+  /// False once the bound is reached: write the stack-limit marker instead.
+  bool admitted() const { return admitted_; }
+
+ private:
+  static int& open_tables() noexcept {
+    static thread_local int count = 0;
+    return count;
+  }
+  bool admitted_;
+};
+
+}  // namespace utils

@@ -1,0 +1,85 @@
+// Writers for scalar values and for values that have no text of their own.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <ios>
+
+#include "lua_type.h"
+#include "protected.h"
+
+namespace utils {
+
+/// Writes the value at `index` whose type code the caller read as `type`:
+/// nil, true/false, integers in decimal, floats as printf's "%g" does, strings
+/// raw up to their first NUL. Every other type goes to `write_unhandled_type`.
+/// Leaves the Lua stack as it found it and converts nothing in place.
+template <class Stream>
+void write_basetype(lua_State* L, int index, int type, Stream& stream);
+
+/// Writes "<name>: 0x<address>", where the name is the metatable's `__name`
+/// when that is a string and the host's type name otherwise:
+/// "function: 0x55d0c8a0", "QueltoLogger: 0x55d0c8f8".
+template <class Stream>
+void write_unhandled_type(lua_State* L, int index, Stream& stream);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+template <class Stream>
+void write_cstring(const char* text, Stream& stream) {
+  if (text == nullptr) {
+    stream.setstate(std::ios_base::badbit);
+    return;
+  }
+  stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
+}
+
+}  // namespace detail
+
+template <class Stream>
+void write_basetype(lua_State* L, int index, int type, Stream& stream) {
+  switch (type) {
+    case lua::Nil:
+      stream.write("nil", 3);
+      break;
+    case lua::Boolean:
+      if (lua_toboolean(L, index)) {
+        stream.write("true", 4);
+      } else {
+        stream.write("false", 5);
+      }
+      break;
+    case lua::Number:
+      if (lua_isinteger(L, index)) {
+        stream << static_cast<long long>(lua_tointegerx(L, index, nullptr));
+      } else {
+        stream << static_cast<double>(lua_tonumberx(L, index, nullptr));
+      }
+      break;
+    case lua::String:
+      detail::write_cstring(lua_tolstring(L, index, nullptr), stream);
+      break;
+    default:
+      write_unhandled_type(L, index, stream);
+  }
+}
+
+template <class Stream>
+void write_unhandled_type(lua_State* L, int index, Stream& stream) {
+  index = lua_absindex(L, index);
+  if (lua::push_name(L, index)) {  // the __name text
+    detail::write_cstring(lua_tolstring(L, -1, nullptr), stream);
+    lua_pop(L, 1);
+  } else {
+    detail::write_cstring(lua_typename(L, lua_type(L, index)), stream);
+  }
+  stream.write(": 0x", 4);
+  const auto flags = stream.flags();
+  stream.setf(std::ios_base::hex, std::ios_base::basefield);
+  stream << reinterpret_cast<std::uintptr_t>(lua_topointer(L, index));
+  stream.flags(flags);
+}
+
+}  // namespace utils

@@ -1,0 +1,229 @@
+// The table dump: a table and everything reachable through its values, as
+// indented multi-line text.
+//
+//   {
+//     "x",
+//     2.5,
+//     name = {
+//       true,
+//       "y"
+//     }
+//   }
+//
+// Integer keys are not shown, float keys as "[0.5] = ", string keys bare or as
+// ["two words"] = , other keys in their opaque form. Tables are read raw with
+// `lua_next`, in the order it yields. A table that encloses the one being
+// written is "<cycle>"; a table the Lua stack or the depth bound has no room
+// for is "{<stack limit>}".
+#pragma once
+
+#include <cstring>
+#include <ostream>
+
+#include "constants.h"
+#include "depth_guard.h"
+#include "protected.h"
+#include "table_traverser.h"
+#include "write_basetype.h"
+
+namespace utils {
+
+/// Writes the table at `index` (absolute or relative) from "{" to "}" at the
+/// level and with the indent of `traverser`. Leaves the Lua stack as it found it.
+template <class Stream>
+void write_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream);
+
+/// Writes the elements of the table copy below the first key and value that a
+/// successful `lua_next` left on the stack; returns with only the copy left.
+template <class Stream>
+void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream);
+
+/// Writes a table, full or light userdata found inside a table: through its
+/// `__tostring`, as a nested dump, or as "<opaque text>".
+template <class Stream>
+void write_data_structure(lua_State* L, int index, int type, const TableTraverser& traverser,
+                          Stream& stream);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+/// Stack slots one element needs beyond the table copy, key and value: the key
+/// copy, and a protected call (function and argument) on top of it.
+constexpr int kElementSlots = 3;
+
+template <class Stream, std::size_t N>
+void put(Stream& stream, const char (&text)[N]) {
+  stream.write(text, N - 1);
+}
+
+template <class Stream>
+void put(Stream& stream, const std::string& text, std::size_t count) {
+  stream.write(text.data(), static_cast<std::streamsize>(count));
+}
+
+/// Writes `text` with every newline replaced by `newline` followed by `after`.
+template <class Stream>
+void write_replacing_newlines(const char* text, const std::string& newline,
+                              const std::string& after, Stream& stream) {
+  for (;;) {
+    const char* end = std::strchr(text, '\n');
+    put(stream, empty_str, 0);
+    if (end == nullptr) {
+      stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
+      return;
+    }
+    stream.write(text, end - text);
+    put(stream, newline, newline.size());
+    put(stream, after, after.size());
+    text = end + 1;
+  }
+}
+
+/// The key text of the element whose key copy is on top.
+template <class Stream>
+void write_key(lua_State* L, Stream& stream) {
+  switch (lua_type(L, -1)) {
+    case lua::Number:
+      if (lua_isinteger(L, -1)) return;  // the line holds the value alone
+      put(stream, "[");
+      stream << static_cast<double>(lua_tonumberx(L, -1, nullptr));
+      put(stream, "] = ");
+      return;
+    case lua::String: {
+      const char* key = lua_tolstring(L, -1, nullptr);
+      if (key == nullptr) {
+        stream.setstate(std::ios_base::badbit);
+      } else if (std::strchr(key, '\n') != nullptr) {
+        put(stream, "[\"");
+        write_replacing_newlines(key, escaped_newline_str, empty_str, stream);
+        put(stream, "\"]");
+      } else if (std::strchr(key, ' ') != nullptr) {
+        put(stream, "[\"");
+        stream.write(key, static_cast<std::streamsize>(std::strlen(key)));
+        put(stream, "\"]");
+      } else {
+        stream.write(key, static_cast<std::streamsize>(std::strlen(key)));
+      }
+      put(stream, " = ");
+      return;
+    }
+    case lua::Boolean:
+      put(stream, "[\"");
+      write_basetype(L, -1, lua::Boolean, stream);
+      put(stream, "\"] = ");
+      return;
+    default:
+      put(stream, "[\"");
+      write_unhandled_type(L, -1, stream);
+      put(stream, "\"] = ");
+      return;
+  }
+}
+
+/// The value text of the element whose value sits under the key copy.
+template <class Stream>
+void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) {
+  const int type = lua_type(L, -2);
+  switch (type) {
+    case lua::Table:
+      if (traverser.check_table_cycle(L, -2)) {
+        put(stream, "<cycle>");
+        return;
+      }
+      [[fallthrough]];
+    case lua::Userdata:
+    case lua::LightUserdata: {
+      const TableTraverser nested = traverser.create_next_level(L, -2);
+      write_data_structure(L, -2, type, nested, stream);
+      return;
+    }
+    case lua::String:
+      put(stream, "\"");
+      write_basetype(L, -2, type, stream);
+      put(stream, "\"");
+      return;
+    default:  // boolean, number, function, thread
+      write_basetype(L, -2, type, stream);
+      return;
+  }
+}
+
+}  // namespace detail
+
+template <class Stream>
+void write_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
+  const DepthGuard depth;
+  if (!depth.admitted() || !lua_checkstack(L, 2)) {
+    detail::put(stream, "{<stack limit>}");
+    return;
+  }
+  lua_pushvalue(L, index);  // table copy
+  lua_pushnil(L);           // first key
+  if (lua_next(L, -2) == 0) {
+    detail::put(stream, "{}");
+    lua_pop(L, 1);  // table copy
+    return;
+  }
+  // stack: table copy, key, value
+  if (!lua_checkstack(L, detail::kElementSlots)) {
+    lua_pop(L, 3);
+    detail::put(stream, "{<stack limit>}");
+    return;
+  }
+  _write_table_elements(L, traverser, stream);
+  lua_pop(L, 1);  // table copy
+}
+
+template <class Stream>
+void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream) {
+  const std::string& indent = traverser.indent();
+  detail::put(stream, "{");
+  for (;;) {
+    stream << std::endl;
+    detail::put(stream, indent, indent.size());
+    const unsigned long calls = lua::protected_calls();
+    lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
+    detail::write_key(L, stream);
+    detail::write_value(L, traverser, stream);
+    lua_pop(L, 2);  // key copy and value
+    if (lua::next(L, -2, calls != lua::protected_calls()) == 0) break;  // key popped
+    detail::put(stream, ",");
+  }
+  stream << std::endl;
+  detail::put(stream, indent, static_cast<std::size_t>(traverser.level()) * 2);
+  detail::put(stream, "}");
+}
+
+template <class Stream>
+void write_data_structure(lua_State* L, int index, int type, const TableTraverser& traverser,
+                          Stream& stream) {
+  index = lua_absindex(L, index);
+  const bool nested = traverser.level() != 0;
+  if (lua::call_tostring(L, index)) {  // result on top
+    const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, nullptr) : nullptr;
+    if (text == nullptr) {
+      // Neither a string nor a number: no text, as for a top-level argument.
+      stream.setstate(std::ios_base::badbit);
+    } else if (!nested) {
+      stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
+    } else {
+      detail::put(stream, "\"");
+      detail::write_replacing_newlines(text, newline_str, traverser.indent(), stream);
+      detail::put(stream, "\"");
+    }
+    lua_pop(L, 1);  // the result
+    return;
+  }
+  if (type == lua::Table) {
+    write_table(L, index, traverser, stream);
+  } else if (nested) {
+    detail::put(stream, "<");
+    write_unhandled_type(L, index, stream);
+    detail::put(stream, ">");
+  } else {
+    write_unhandled_type(L, index, stream);
+  }
+}
+
+}  // namespace utils

@@ -1,0 +1,102 @@
+// Errors crossing the boundary between the interpreter and the module.
+#include "module/guard.h"
+
+#include <stdexcept>
+
+#include "lua_fixture.h"
+#include "module/module.h"
+
+namespace quelto::test {
+namespace {
+
+class Guard : public LuaTest {
+ protected:
+  /// Calls `fn` under lua_pcall with one string argument; returns the status.
+  int call(lua_CFunction fn) {
+    lua_pushcfunction(L, fn);
+    lua_pushliteral(L, "arg");
+    return lua_pcall(L, 1, 0, 0);
+  }
+};
+
+struct Counted {
+  static inline int alive = 0;
+  Counted() { ++alive; }
+  ~Counted() { --alive; }
+};
+
+TEST_F(Guard, LuaErrorOfAProtectedCallIsRaisedAfterTheFramesUnwind) {
+  const int status = call([](lua_State* L) {
+    return guarded(L, [L] {
+      Counted owned;
+      luaL_loadstring(L, "error({code = 7})");
+      lua_pushnil(L);  // left on the stack by the unwound frame
+      lua_insert(L, -2);
+      if (lua_pcall(L, 0, 0, 0) != LUA_OK) throw utils::lua::Error();
+      return 0;
+    });
+  });
+  ASSERT_EQ(status, LUA_ERRRUN);
+  EXPECT_EQ(Counted::alive, 0);
+  ASSERT_EQ(lua_type(L, -1), LUA_TTABLE);  // the error value, unchanged
+  lua_getfield(L, -1, "code");
+  EXPECT_EQ(lua_tointeger(L, -1), 7);
+}
+
+TEST_F(Guard, ExceptionsBecomeLuaErrors) {
+  EXPECT_EQ(call([](lua_State* L) {
+              return guarded(L, [] {
+                Counted owned;
+                throw std::bad_alloc();
+                return 0;
+              });
+            }),
+            LUA_ERRRUN);
+  EXPECT_STREQ(lua_tostring(L, -1), "not enough memory");
+  EXPECT_EQ(Counted::alive, 0);
+
+  EXPECT_EQ(call([](lua_State* L) {
+              return guarded(L, [] {
+                throw Raise("fixed text with %s inside");
+                return 0;
+              });
+            }),
+            LUA_ERRRUN);
+  EXPECT_STREQ(lua_tostring(L, -1), "fixed text with %s inside");
+
+  EXPECT_EQ(call([](lua_State* L) {
+              return guarded(L, [] {
+                throw 42;
+                return 0;
+              });
+            }),
+            LUA_ERRRUN);
+  EXPECT_STREQ(lua_tostring(L, -1), "unknown C++ exception");
+}
+
+TEST_F(Guard, RaisedMessagesCarryTheCallersPosition) {
+  lua_pushcfunction(L, [](lua_State* L) {
+    return guarded(L, [] {
+      throw std::runtime_error("broken");
+      return 0;
+    });
+  });
+  lua_setglobal(L, "broken");
+  ASSERT_NE(luaL_dostring(L, "broken()"), LUA_OK);
+  EXPECT_STREQ(lua_tostring(L, -1), "[string \"broken()\"]:1: broken");
+}
+
+TEST_F(Guard, ResultsPassThrough) {
+  lua_pushcfunction(L, [](lua_State* L) {
+    return guarded(L, [L] {
+      lua_pushinteger(L, 1);
+      lua_pushinteger(L, 2);
+      return 2;
+    });
+  });
+  ASSERT_EQ(lua_pcall(L, 0, LUA_MULTRET, 0), LUA_OK);
+  EXPECT_EQ(lua_gettop(L), 2);
+}
+
+}  // namespace
+}  // namespace quelto::test
