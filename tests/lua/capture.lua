@@ -13,10 +13,11 @@ local function write_file(name, text)
   f:close()
 end
 
---- Configures the root at DEBUG into the capture file; `extra` adds lines.
-function capture.configure(extra)
+--- Configures the root (at DEBUG unless `root` says otherwise) into the
+--- capture file; `extra` adds lines.
+function capture.configure(extra, root)
   write_file(properties, table.concat({
-    "log4cpp.rootCategory=DEBUG, capture",
+    "log4cpp.rootCategory=" .. (root or "DEBUG") .. ", capture",
     "log4cpp.appender.capture=FileAppender",
     "log4cpp.appender.capture.fileName=" .. path,
     "log4cpp.appender.capture.layout=PatternLayout",

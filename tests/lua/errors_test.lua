@@ -1,0 +1,153 @@
+-- What scripts get for bad input: the fixed texts, the host's own argument
+-- errors, and errors of metamethods passed through unchanged.
+local q = require "quelto_internal"
+local capture = require "capture"
+
+local methods = { "debug", "info", "notice", "warn", "alert", "error", "critical",
+                  "emergency", "fatal", "log" }
+
+local function error_of(fn, ...)
+  local ok, err = pcall(fn, ...)
+  assert.is_false(ok, "expected an error")
+  return err
+end
+
+local function raising(value)
+  return setmetatable({}, { __tostring = function() error(value, 0) end })
+end
+
+describe("bad arguments", function()
+  local log
+  setup(function()
+    capture.configure()
+    log = q.get_log("errors")
+  end)
+
+  it("to any logger method name QueltoLogger", function()
+    local not_loggers = { "text", 1, nil, {}, io.stdout, print, setmetatable({}, {}) }
+    for _, method in ipairs(methods) do
+      for i = 1, 7 do
+        local err = error_of(log[method], not_loggers[i], 600)
+        assert.truthy(err:find("bad argument #1 to '", 1, true), err)
+        assert.truthy(err:find("(QueltoLogger expected, got ", 1, true), err)
+      end
+    end
+    -- A dot instead of a colon puts the first message argument in place of the logger.
+    local err = error_of(function() log.info("called with a dot") end)
+    assert.truthy(err:find("QueltoLogger expected, got string", 1, true), err)
+  end)
+
+  it("to log() name the priority", function()
+    local priorities = { 2.5, "high", {}, nil }
+    for i = 1, 4 do
+      local err = error_of(log.log, log, priorities[i], "message")
+      assert.truthy(err:find("bad argument #2 to 'log'", 1, true) or
+                    err:find("bad argument #2 to '?'", 1, true), err)
+    end
+    assert.truthy(error_of(function() log:log(2.5) end):find("bad argument #1 to 'log'", 1, true))
+  end)
+
+  it("to get_log raise the fixed text", function()
+    for _, arg in ipairs({ 5, true, {}, print }) do
+      local err = error_of(q.get_log, arg)
+      assert.truthy(err:find("Argument to get_log must be nil or a log module name", 1, true))
+    end
+    local err = error_of(function() q.get_log() end)
+    assert.are.equal("errors_test.lua:54: Argument to get_log must be nil or a log module name",
+                     err:match("[^/]*$"))
+  end)
+
+  it("to configure are the host's argument errors", function()
+    local args = { {}, nil, true }
+    for i = 1, 3 do
+      local err = error_of(q.configure, args[i])
+      assert.truthy(err:find("bad argument #1", 1, true), err)
+    end
+    assert.truthy(error_of(q.configure):find("bad argument #1", 1, true))
+  end)
+end)
+
+describe("configure", function()
+  it("reports log4cpp's rejection of a file with the fixed prefix", function()
+    local err = error_of(q.configure, "/nonexistent/dir/x.properties")
+    assert.truthy(err:find("log4cpp configure failure: ", 1, true), err)
+    assert.truthy(err:find("/nonexistent/dir/x.properties", 1, true), err)
+    -- A percent sign in log4cpp's text is copied, not read as a format.
+    err = error_of(q.configure, "/nonexistent/%s%d%n")
+    assert.truthy(err:find("/nonexistent/%s%d%n", 1, true), err)
+  end)
+
+  it("reports a bad appender class", function()
+    local path = os.tmpname()
+    capture.write_file(path, "log4cpp.rootCategory=DEBUG, A\nlog4cpp.appender.A=NoSuchAppender\n")
+    local err = error_of(q.configure, path)
+    assert.truthy(err:find("log4cpp configure failure: ", 1, true), err)
+    os.remove(path)
+  end)
+
+  it("of a valid file returns nothing, and the module keeps working", function()
+    local path = os.tmpname()
+    capture.write_file(path, "log4cpp.rootCategory=DEBUG, A\nlog4cpp.appender.A=FileAppender\n"
+      .. "log4cpp.appender.A.fileName=/dev/null\nlog4cpp.appender.A.layout=BasicLayout\n")
+    assert.are.equal(0, select("#", q.configure(path)))
+    os.remove(path)
+    capture.configure()
+    assert.are.equal("ok", capture.message_of(function() q.get_log("after"):info("ok") end))
+  end)
+end)
+
+describe("an error in __tostring", function()
+  local log
+  setup(function()
+    capture.configure()
+    log = q.get_log("tostring")
+  end)
+
+  local function nest(value, depth)
+    local t = value
+    for _ = 1, depth do t = { "s", 1.5, t, k = {} } end
+    return t
+  end
+
+  it("reaches the caller unchanged and logs nothing, at any depth", function()
+    local t_err = { code = 42 }
+    for depth = 0, 50, 5 do
+      for _, value in ipairs({ "boom", t_err, false }) do
+        capture.clear()
+        local ok, err = pcall(log.info, log, "before", nest(raising(value), depth), "after")
+        assert.is_false(ok)
+        assert.are.equal(value, err)
+        assert.are.equal(0, #capture.records())
+      end
+    end
+    assert.are.equal("next", capture.message_of(function() log:info("next") end))
+  end)
+
+  it("keeps its position information", function()
+    local obj = setmetatable({}, { __tostring = function() error("positioned") end })
+    local err = error_of(log.warn, log, { { obj } })
+    assert.truthy(err:match("errors_test%.lua:%d+: positioned$"), err)
+  end)
+
+  it("of a table changed while it is dumped raises instead of crashing", function()
+    local victim = {}
+    for i = 1, 40 do victim["k" .. i] = i end
+    victim.x = setmetatable({}, { __tostring = function()
+      for k in pairs(victim) do victim[k] = nil end
+      for i = 1, 200 do victim["n" .. i] = i end
+      return "changed"
+    end })
+    local err = error_of(log.info, log, victim)
+    assert.truthy(err:find("invalid key to 'next'", 1, true), err)
+    assert.are.equal("still", capture.message_of(function() log:info("still") end))
+  end)
+
+  it("from a logging __tostring nests the inner record first", function()
+    local inner = q.get_log("inner")
+    local obj = setmetatable({}, { __tostring = function() inner:info("inside") return "outer" end })
+    capture.clear()
+    log:info({ obj })
+    local records = capture.records()
+    assert.are.same({ "inside", '{\n  "outer"\n}' }, { records[1].message, records[2].message })
+  end)
+end)
