@@ -53,8 +53,8 @@ describe("bad arguments", function()
       assert.truthy(err:find("Argument to get_log must be nil or a log module name", 1, true))
     end
     local err = error_of(function() q.get_log() end)
-    assert.are.equal("errors_test.lua:54: Argument to get_log must be nil or a log module name",
-                     err:match("[^/]*$"))
+    -- The caller's position, then the text.
+    assert.truthy(err:match("errors_test%.lua:%d+: Argument to get_log must be nil or a log module name$"), err)
   end)
 
   it("to configure are the host's argument errors", function()
