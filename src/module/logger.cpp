@@ -36,8 +36,8 @@ int get_log(lua_State* L) {
   }
   log4cpp::Category* category = nullptr;
   guarded(L, [&] {
-    category = name ? &log4cpp::Category::getInstance(std::string(name))
-                    : &log4cpp::Category::getRoot();
+    category =
+        name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
     return 0;
   });
   push_logger(L, category);
@@ -77,12 +77,10 @@ int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority) {
 }
 
 const luaL_Reg kLoggerMethods[] = {
-    {"debug", quelto_log<700>},       {"info", quelto_log<600>},
-    {"notice", quelto_log<500>},      {"warn", quelto_log<400>},
-    {"alert", quelto_log<100>},       {"error", quelto_log<300>},
-    {"critical", quelto_log<200>},    {"emergency", quelto_log<0>},
-    {"fatal", quelto_log<0>},         {"log", quelto_log_with_priority},
-    {nullptr, nullptr},
+    {"debug", quelto_log<700>},        {"info", quelto_log<600>},    {"notice", quelto_log<500>},
+    {"warn", quelto_log<400>},         {"alert", quelto_log<100>},   {"error", quelto_log<300>},
+    {"critical", quelto_log<200>},     {"emergency", quelto_log<0>}, {"fatal", quelto_log<0>},
+    {"log", quelto_log_with_priority}, {nullptr, nullptr},
 };
 
 }  // namespace quelto

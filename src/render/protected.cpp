@@ -7,7 +7,7 @@ namespace {
 // no C++ object that a longjmp could skip.
 
 int tostring_body(lua_State* L) {
-  if (!luaL_callmeta(L, 1, "__tostring")) return 0;  // no metamethod: no result
+  if (!luaL_callmeta(L, 1, "__tostring")) return 0;                   // no metamethod: no result
   if (lua_type(L, -1) == LUA_TNUMBER) lua_tolstring(L, -1, nullptr);  // text in place
   return 1;
 }
@@ -41,9 +41,13 @@ bool call_on_value(lua_State* L, int index, lua_CFunction body) {
 
 }  // namespace
 
-bool call_tostring(lua_State* L, int index) { return call_on_value(L, index, tostring_body); }
+bool call_tostring(lua_State* L, int index) {
+  return call_on_value(L, index, tostring_body);
+}
 
-bool push_name(lua_State* L, int index) { return call_on_value(L, index, name_body); }
+bool push_name(lua_State* L, int index) {
+  return call_on_value(L, index, name_body);
+}
 
 int protected_next(lua_State* L, int index) {
   index = lua_absindex(L, index);   // stack: ..., key

@@ -33,7 +33,9 @@ struct Error : std::exception {
 /// increments by other threads only make the check more careful.
 inline std::atomic<unsigned long> calls_made{0};
 
-inline unsigned long protected_calls() { return calls_made.load(std::memory_order_relaxed); }
+inline unsigned long protected_calls() {
+  return calls_made.load(std::memory_order_relaxed);
+}
 
 /// Calls the `__tostring` metamethod of the value at `index`, if it has one.
 /// Returns false, with nothing pushed, when it has none. Otherwise pushes the

@@ -22,10 +22,11 @@ TableTraverser::TableTraverser(int level, char indentChar, Identity tablePtr,
       tablePtr(tablePtr),
       ancestors(std::move(ancestors)) {}
 
+// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, so it allocates.
 TableTraverser::TableTraverser(const TableTraverser&& other)
     : level_(other.level_),
       indentChar_(other.indentChar_),
-      indent_(other.indent_),
+      indent_(other.indent_),  // NOLINT(performance-move-constructor-init): the source is const
       tablePtr(other.tablePtr),
       ancestors(other.ancestors) {}
 
@@ -36,7 +37,7 @@ bool TableTraverser::check_table_cycle(lua_State* L, int index) const {
 TableTraverser TableTraverser::create_next_level(lua_State* L, int index) const {
   std::set<Identity> enclosing(ancestors);
   enclosing.insert(tablePtr);
-  return TableTraverser(level_ + 1, indentChar_, identity(L, index), std::move(enclosing));
+  return {level_ + 1, indentChar_, identity(L, index), std::move(enclosing)};
 }
 
 }  // namespace utils

@@ -21,8 +21,8 @@ class TableTraverser {
   /// Traverser for the value at `index`, with no enclosing tables.
   TableTraverser(lua_State* L, int index, int level, char indentChar);
   TableTraverser(int level, char indentChar, Identity tablePtr, std::set<Identity> ancestors);
-  /// Copies every field; the source stays as it was.
-  TableTraverser(const TableTraverser&& other);
+  /// Copies every field; the source stays as it was. May throw: it allocates.
+  TableTraverser(const TableTraverser&& other);  // NOLINT(performance-noexcept-move-constructor)
 
   TableTraverser(const TableTraverser&) = delete;
   TableTraverser& operator=(const TableTraverser&) = delete;

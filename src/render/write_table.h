@@ -186,7 +186,7 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
     detail::write_key(L, stream);
     detail::write_value(L, traverser, stream);
-    lua_pop(L, 2);  // key copy and value
+    lua_pop(L, 2);                                                      // key copy and value
     if (lua::next(L, -2, calls != lua::protected_calls()) == 0) break;  // key popped
     detail::put(stream, ",");
   }
