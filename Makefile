@@ -23,10 +23,12 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The module's directory is lua5.3.pc's INSTALL_CMOD under PREFIX (by default
-# Lua's own prefix, where `require` looks without LUA_CPATH).
+# The module's directory is lua5.3.pc's INSTALL_CMOD under PREFIX, by default
+# Lua's own prefix, where `require` looks without LUA_CPATH. The prefix is
+# given at install time, so a build directory configured earlier follows it.
+PREFIX ?= $(shell pkg-config --variable=prefix lua5.3)
 install: build
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)

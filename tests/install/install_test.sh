@@ -3,12 +3,13 @@
 # chosen prefix (staged under a temporary DESTDIR), loads from there with
 # nothing else on the path, and that directory is one the interpreter
 # searches by default.
-#   install_test.sh BUILD_DIR
+#   install_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
 
-build=$1
+source_dir=$1
+build=$2
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
@@ -37,7 +38,18 @@ expect_eq "the staged module loads and logs" \
   "$(printf 'WARN installed: loaded, {\n  ok = true\n}\n%s' "$stage/default$cmod/quelto_internal.so")" \
   "$(load_from "$stage/default$cmod" 2>&1)"
 
-# 2. Without LUA_CPATH the interpreter looks in INSTALL_CMOD, so after a real
+# 2. `make install`, with the build taken as done (-o build): Lua's prefix by
+#    default, whatever prefix the build directory was configured with, and PREFIX.
+make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make" >/dev/null
+expect_eq "make install: Lua's prefix by default" \
+  "$cmod/quelto_internal.so" "$(installed_files "$stage/make")"
+make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make-opt" \
+  PREFIX=/opt/quelto >/dev/null
+expect_eq "make install: PREFIX is honoured" \
+  "$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)/quelto_internal.so" \
+  "$(installed_files "$stage/make-opt")"
+
+# 3. Without LUA_CPATH the interpreter looks in INSTALL_CMOD, so after a real
 #    install a plain require finds the module.
 default_cpath=$(env -u LUA_CPATH -u LUA_CPATH_5_3 -u LUA_INIT lua5.3 -e 'io.write(package.cpath)')
 case ";$default_cpath;" in
@@ -45,15 +57,18 @@ case ";$default_cpath;" in
   *) fail "INSTALL_CMOD is on the default package.cpath" "$cmod not in $default_cpath" ;;
 esac
 
-# 3. Another prefix: INSTALL_CMOD as pkg-config computes it for that prefix.
+# 4. Another prefix: INSTALL_CMOD as pkg-config computes it for that prefix.
 DESTDIR="$stage/opt" cmake --install "$build" --prefix /opt/quelto >/dev/null
 opt_cmod=$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)
 expect_eq "the prefix is honoured" "$opt_cmod/quelto_internal.so" "$(installed_files "$stage/opt")"
 expect_ok "the module under another prefix loads" load_from "$stage/opt$opt_cmod"
 
-# 4. The installed module takes Lua from the interpreter that loads it.
-if ldd "$stage/default$cmod/quelto_internal.so" | grep -q liblua; then
-  fail "the installed module links no liblua" "$(ldd "$stage/default$cmod/quelto_internal.so")"
+# 5. The installed module takes Lua from the interpreter that loads it.
+module=$stage/default$cmod/quelto_internal.so
+if ! libs=$(ldd "$module" 2>&1); then
+  fail "the installed module links no liblua" "$libs"
+elif grep -q liblua <<<"$libs"; then
+  fail "the installed module links no liblua" "$libs"
 else
   pass "the installed module links no liblua"
 fi
