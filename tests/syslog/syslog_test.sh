@@ -29,17 +29,20 @@ udp_listening() {
   grep -q " $hex " /proc/net/udp
 }
 
-port=""
-for _ in $(seq 20); do
-  candidate=$((20000 + RANDOM % 40000))
-  if ! udp_listening "$candidate"; then port=$candidate; break; fi
-done
-[ -n "$port" ] || { echo "no free UDP port found"; exit 1; }
+# A UDP port that nothing listens on, or nothing after 20 tries.
+free_port() {
+  local candidate
+  for _ in $(seq 20); do
+    candidate=$((20000 + RANDOM % 40000))
+    udp_listening "$candidate" || { echo "$candidate"; return; }
+  done
+}
 
-mkdir -p "$tmp/work"
-# Every record as "severity|facility|tag|message<end>", the message as sent:
-# newlines are kept rather than escaped, so that a dump arrives as it was written.
-cat >"$tmp/rsyslog.conf" <<EOF_CONF
+# Starts the daemon on $port; true once it listens there (within 5 s).
+start_daemon() {
+  # Every record as "severity|facility|tag|message<end>", the message as
+  # sent: newlines are kept rather than escaped, so a dump arrives as written.
+  cat >"$tmp/rsyslog.conf" <<EOF_CONF
 global(workDirectory="$tmp/work" parser.escapeControlCharactersOnReceive="off")
 module(load="imudp")
 input(type="imudp" address="127.0.0.1" port="$port")
@@ -47,17 +50,30 @@ template(name="records" type="string"
          string="%syslogseverity%|%syslogfacility-text%|%programname%|%msg%<end>\\n")
 *.* action(type="omfile" file="$tmp/records.log" template="records")
 EOF_CONF
+  "$rsyslogd" -n -f "$tmp/rsyslog.conf" -i "$tmp/rsyslogd.pid" >"$tmp/daemon.log" 2>&1 &
+  daemon=$!
+  for _ in $(seq 50); do
+    kill -0 "$daemon" 2>/dev/null || return 1
+    udp_listening "$port" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
-"$rsyslogd" -n -f "$tmp/rsyslog.conf" -i "$tmp/rsyslogd.pid" >"$tmp/daemon.log" 2>&1 &
-daemon=$!
-for _ in $(seq 100); do
-  udp_listening "$port" && break
-  kill -0 "$daemon" 2>/dev/null || break
-  sleep 0.1
+mkdir -p "$tmp/work"
+started=""
+# Another process may take the port between the check and the bind: retry.
+for _ in 1 2 3; do
+  port=$(free_port)
+  [ -n "$port" ] || break
+  if start_daemon; then started=yes; break; fi
+  kill "$daemon" 2>/dev/null
+  wait "$daemon" 2>/dev/null
+  daemon=""
 done
-if ! udp_listening "$port"; then
-  echo "rsyslogd did not start listening on 127.0.0.1:$port"
-  cat "$tmp/daemon.log"
+if [ -z "$started" ]; then
+  echo "rsyslogd did not start listening on 127.0.0.1 (last port: ${port:-none})"
+  cat "$tmp/daemon.log" 2>/dev/null
   exit 1
 fi
 
