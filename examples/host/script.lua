@@ -6,6 +6,6 @@ local q = require "quelto_internal"
 local log = q.get_log("script")
 log:info("started with ", #arg, " arguments")
 host.step("load the orders")  -- a record written by the host's C++ code
-log:warn({ orders = 3, late = { "A-17" } })
+log:warn("late orders: ", { "A-17", "B-02", total = 3 })
 log:debug("below the host's INFO threshold: dropped by log4cpp")
 host.step("done")
