@@ -2,7 +2,8 @@
 -- directly followed by a plain ``` block is run, and its output (records on
 -- standard output, with print in between) must be that block's text, with
 -- addresses masked. The ```sh block that runs the example host is checked
--- the same way. Keeps README.md true as the module changes.
+-- the same way, and so are the calls of the errors table. Keeps README.md
+-- true as the module changes.
 --   lua5.3 guide_test.lua README BUILD_DIR
 local readme_path, build_dir = arg[1], arg[2]
 
@@ -90,12 +91,25 @@ for _, ex in ipairs(examples(read(readme_path))) do
     check(name, mask(ex.output), mask(run("cd '" .. dir .. "' && " .. command)))
   end
 end
+-- The errors table: a row whose first cell starts with a call in backticks
+-- names, as the first backticked text of its second cell, the error that the
+-- call raises (run as a script of its own, position stripped).
+local errors = read(readme_path):match("\n## Errors\n(.-)\n## ")
+local error_count = 0
+local cwd = run("mktemp -d"):gsub("\n$", "")  -- where no properties file exists
+for call, message in (errors or ""):gmatch("\n| `([^`]+)`[^|]*| `([^`]+)`") do
+  error_count = error_count + 1
+  write(script, 'local q = require "quelto_internal"; local log = q.get_log("app"); ' .. call)
+  local out = run("cd '" .. cwd .. "' && lua5.3 " .. script):match("^[^\n]*")
+  check("error of " .. call, message, (out:gsub("^lua5%.3: [^:]*:%d+: ", "")))
+end
+run("rmdir '" .. cwd .. "'")
 os.remove(script)
 os.remove(properties)
 
 -- A guide whose examples could not be found would otherwise pass unchecked.
 check("the guide's examples were found", "true",
-      tostring(lua_count >= 11 and host_count == 1))
+      tostring(lua_count >= 11 and host_count == 1 and error_count >= 6))
 
 print(("%d passed, %d failed"):format(passed, failed))
 os.exit(failed == 0 and 0 or 1)
