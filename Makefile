@@ -1,10 +1,12 @@
 # make demo   install missing packages, build, run the demo
 # make test   install missing packages, build, run every test
+# make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
+#             install quelto_internal.so into Lua's C-module directory
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test clean
+.PHONY: all deps build demo test install clean
 
 all: build
 
@@ -20,6 +22,13 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The module's directory is lua5.3.pc's INSTALL_CMOD under PREFIX, by default
+# Lua's own prefix, where `require` looks without LUA_CPATH. The prefix is
+# given at install time, so a build directory configured earlier follows it.
+PREFIX ?= $(shell pkg-config --variable=prefix lua5.3)
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)

@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(lua5.3 liblua5.3-dev liblog4cpp5-dev lua-busted pkg-config
+packages=(lua5.3 liblua5.3-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
           cmake make g++ valgrind libgtest-dev "$@")
 
 missing=()

@@ -1,0 +1,115 @@
+-- The user's guide shows what the module writes: every ```lua block that is
+-- directly followed by a plain ``` block is run, and its output (records on
+-- standard output, with print in between) must be that block's text, with
+-- addresses masked. The ```sh block that runs the example host is checked
+-- the same way, and so are the calls of the errors table. Keeps README.md
+-- true as the module changes.
+--   lua5.3 guide_test.lua README BUILD_DIR
+local readme_path, build_dir = arg[1], arg[2]
+
+local passed, failed = 0, 0
+local function check(name, expected, actual)
+  if expected == actual then
+    passed = passed + 1
+    print("ok   " .. name)
+  else
+    failed = failed + 1
+    print("FAIL " .. name)
+    print("--- expected\n" .. expected .. "\n--- actual\n" .. actual .. "\n---")
+  end
+end
+
+local function read(path)
+  local f = assert(io.open(path, "r"))
+  local text = f:read("a")
+  f:close()
+  return text
+end
+
+local function write(path, text)
+  local f = assert(io.open(path, "w"))
+  f:write(text)
+  f:close()
+end
+
+local function run(command)
+  local p = assert(io.popen(command .. " 2>&1", "r"))
+  local out = p:read("a")
+  p:close()
+  return out
+end
+
+-- Addresses change from run to run; the rest must match exactly.
+local function mask(text)
+  return (text:gsub("0x%x+", "0x?"):gsub("\n$", ""))
+end
+
+-- The configuration the guide's records were made with: "%p %c: %m%n" to
+-- standard output, the root at INFO, app.db with WARN of its own (the gate).
+local properties = os.tmpname()
+write(properties, table.concat({
+  "log4cpp.rootCategory=INFO, out",
+  "log4cpp.appender.out=ConsoleAppender",
+  "log4cpp.appender.out.layout=PatternLayout",
+  "log4cpp.appender.out.layout.ConversionPattern=%p %c: %m%n",
+  "log4cpp.category.app.db=WARN",
+}, "\n"))
+local preamble = ('local q = require "quelto_internal"; q.configure(%q); '
+                  .. 'local log = q.get_log("app"); '):format(properties)
+
+-- { lang, code, output, line } for each code block followed by an output block.
+local function examples(text)
+  local found = {}
+  local pos, line = 1, 1
+  while true do
+    local s, e, lang, code = text:find("```(%a+)\n(.-)```\n", pos)
+    if not s then break end
+    line = line + select(2, text:sub(pos, s):gsub("\n", ""))
+    local os_, oe, output = text:find("^```\n(.-)```\n", e + 1)
+    if os_ then
+      found[#found + 1] = { lang = lang, code = code, output = output, line = line }
+      e = oe
+    end
+    line = line + select(2, text:sub(s + 1, e):gsub("\n", ""))
+    pos = e + 1
+  end
+  return found
+end
+
+local script = os.tmpname()
+local lua_count, host_count = 0, 0
+for _, ex in ipairs(examples(read(readme_path))) do
+  local name = ("README.md:%d (%s)"):format(ex.line, ex.lang)
+  if ex.lang == "lua" then
+    lua_count = lua_count + 1
+    write(script, preamble .. ex.code)
+    check(name, mask(ex.output), mask(run("lua5.3 " .. script)))
+  elseif ex.lang == "sh" and ex.code:match("^build/examples/host/quelto_host ") then
+    host_count = host_count + 1
+    local dir = readme_path:match("^(.*)/[^/]*$") or "."
+    local command = ex.code:gsub("^build/", build_dir .. "/"):gsub("\n$", "")
+    check(name, mask(ex.output), mask(run("cd '" .. dir .. "' && " .. command)))
+  end
+end
+-- The errors table: a row whose first cell starts with a call in backticks
+-- names, as the first backticked text of its second cell, the error that the
+-- call raises (run as a script of its own, position stripped).
+local errors = read(readme_path):match("\n## Errors\n(.-)\n## ")
+local error_count = 0
+local cwd = run("mktemp -d"):gsub("\n$", "")  -- where no properties file exists
+for call, message in (errors or ""):gmatch("\n| `([^`]+)`[^|]*| `([^`]+)`") do
+  error_count = error_count + 1
+  write(script, 'local q = require "quelto_internal"; local log = q.get_log("app"); ' .. call)
+  local out = run("cd '" .. cwd .. "' && lua5.3 " .. script):match("^[^\n]*")
+  check("error of " .. call, message, (out:gsub("^lua5%.3: [^:]*:%d+: ", "")))
+end
+run("rmdir '" .. cwd .. "'")
+os.remove(script)
+os.remove(properties)
+
+-- A guide whose examples could not be found would otherwise pass unchecked.
+check("the guide's examples were found", "true",
+      tostring(lua_count >= 11 and host_count == 1 and error_count >= 6))
+
+print(("%d passed, %d failed"):format(passed, failed))
+os.exit(failed == 0 and 0 or 1)

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The install rule: the module lands in lua5.3.pc's INSTALL_CMOD under the
+# chosen prefix (staged under a temporary DESTDIR), loads from there with
+# nothing else on the path, and that directory is one the interpreter
+# searches by default.
+#   install_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/check.sh"
+
+source_dir=$1
+build=$2
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+lua_prefix=$(pkg-config --variable=prefix lua5.3)
+cmod=$(pkg-config --variable=INSTALL_CMOD lua5.3)
+
+# The installed files under a stage, one per line, relative to it.
+installed_files() { (cd "$1" && find . -type f | sed 's|^\./|/|' | sort); }
+
+# Loads the module with LUA_CPATH set to exactly one directory, logs one
+# record to stdout, and prints where the module came from after it.
+load_from() {
+  LUA_CPATH="$1/?.so" LUA_INIT= lua5.3 - "$here/stdout.properties" <<'LUA'
+local q = require "quelto_internal"
+q.configure(arg[1])
+q.get_log("installed"):warn("loaded, ", { ok = true })
+print(package.searchpath("quelto_internal", package.cpath))
+LUA
+}
+
+# 1. Lua's own prefix: exactly the module, in INSTALL_CMOD.
+DESTDIR="$stage/default" cmake --install "$build" --prefix "$lua_prefix" >/dev/null
+expect_eq "only the module is installed, into INSTALL_CMOD" \
+  "$cmod/quelto_internal.so" "$(installed_files "$stage/default")"
+expect_eq "the staged module loads and logs" \
+  "$(printf 'WARN installed: loaded, {\n  ok = true\n}\n%s' "$stage/default$cmod/quelto_internal.so")" \
+  "$(load_from "$stage/default$cmod" 2>&1)"
+
+# 2. `make install`, with the build taken as done (-o build): Lua's prefix by
+#    default, whatever prefix the build directory was configured with, and PREFIX.
+make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make" >/dev/null
+expect_eq "make install: Lua's prefix by default" \
+  "$cmod/quelto_internal.so" "$(installed_files "$stage/make")"
+make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make-opt" \
+  PREFIX=/opt/quelto >/dev/null
+expect_eq "make install: PREFIX is honoured" \
+  "$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)/quelto_internal.so" \
+  "$(installed_files "$stage/make-opt")"
+
+# 3. Without LUA_CPATH the interpreter looks in INSTALL_CMOD, so after a real
+#    install a plain require finds the module.
+default_cpath=$(env -u LUA_CPATH -u LUA_CPATH_5_3 -u LUA_INIT lua5.3 -e 'io.write(package.cpath)')
+case ";$default_cpath;" in
+  *";$cmod/?.so;"*) pass "INSTALL_CMOD is on the default package.cpath" ;;
+  *) fail "INSTALL_CMOD is on the default package.cpath" "$cmod not in $default_cpath" ;;
+esac
+
+# 4. Another prefix: INSTALL_CMOD as pkg-config computes it for that prefix.
+DESTDIR="$stage/opt" cmake --install "$build" --prefix /opt/quelto >/dev/null
+opt_cmod=$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)
+expect_eq "the prefix is honoured" "$opt_cmod/quelto_internal.so" "$(installed_files "$stage/opt")"
+expect_ok "the module under another prefix loads" load_from "$stage/opt$opt_cmod"
+
+# 5. The installed module takes Lua from the interpreter that loads it.
+module=$stage/default$cmod/quelto_internal.so
+if ! libs=$(ldd "$module" 2>&1); then
+  fail "the installed module links no liblua" "$libs"
+elif grep -q liblua <<<"$libs"; then
+  fail "the installed module links no liblua" "$libs"
+else
+  pass "the installed module links no liblua"
+fi
+
+finish
