@@ -10,6 +10,7 @@
 //   Injector::cxx().disarm();
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 namespace quelto::safety {
@@ -47,17 +48,18 @@ class Injector {
     return true;
   }
 
-  /// Blocks from `operator new` not yet deleted (C++ injector only).
-  long live_blocks() const { return live_; }
-  void count_new() { ++live_; }
-  void count_delete() { --live_; }
+  /// Blocks from `operator new` not yet deleted (C++ injector only). Counted
+  /// from every thread; failures are only ever armed by the test's own.
+  long live_blocks() const { return live_.load(std::memory_order_relaxed); }
+  void count_new() { live_.fetch_add(1, std::memory_order_relaxed); }
+  void count_delete() { live_.fetch_sub(1, std::memory_order_relaxed); }
 
  private:
   bool armed_ = false;
   bool persistent_ = false;
   long remaining_ = 0;
   long failures_ = 0;
-  long live_ = 0;
+  std::atomic<long> live_{0};
 };
 
 /// Stops both injectors for its lifetime, for test code that must allocate
