@@ -94,6 +94,9 @@ const Scenario kScenarios[] = {
      "boom"},
 };
 
+// A single failure in the Lua heap raises nothing: Lua runs an emergency
+// collection and tries again. Those runs check the module across a full
+// collection at each allocation; the lasting failures check the raising.
 enum class Heap { Lua, Cxx };
 
 // Shown by the test framework in place of the parameters' raw bytes.

@@ -101,7 +101,11 @@ TEST_F(EntryPoints, GetLogAndPriorityMapUnderAllocationFailure) {
           EXPECT_EQ(outcome.error, "not enough memory");
         }
       });
-      EXPECT_GT(raised, 0);  // the module's own allocations were reached
+      // Lua retries a failed allocation once after an emergency collection:
+      // only a lasting failure of its heap raises.
+      if (persistent || injector == &Injector::cxx()) {
+        EXPECT_GT(raised, 0);
+      }
     }
   }
 }
