@@ -31,7 +31,7 @@ class Injector {
   }
   void disarm() { armed_ = false; }
   bool armed() const { return armed_; }
-  void set_armed(bool armed) { armed_ = armed; }
+  void set_armed(bool armed) { armed_ = armed; }  // atomic: Suspend runs on any thread
 
   /// How many allocations failed since the last `fail_at`.
   long failures() const { return failures_; }
@@ -55,7 +55,7 @@ class Injector {
   void count_delete() { live_.fetch_sub(1, std::memory_order_relaxed); }
 
  private:
-  bool armed_ = false;
+  std::atomic<bool> armed_{false};
   bool persistent_ = false;
   long remaining_ = 0;
   long failures_ = 0;

@@ -50,7 +50,7 @@ void ModuleHost::run(const std::string& chunk) {
   ASSERT_EQ(luaL_dostring(L, chunk.c_str()), LUA_OK) << lua_tostring(L, -1);
 }
 
-void ModuleHost::bind_logger(const char* name, log4cpp::Category& category) {
+void bind_logger(lua_State* L, const char* name, log4cpp::Category& category) {
   auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
   logger->category = &category;
   luaL_setmetatable(L, kLoggerType);

@@ -33,6 +33,10 @@ class CaptureCategory : public log4cpp::Category {
   std::size_t count_ = 0;
 };
 
+/// Binds a logger for `category` to the global `name` of `L`, which has the
+/// module loaded.
+void bind_logger(lua_State* L, const char* name, log4cpp::Category& category);
+
 /// What one call did.
 struct Outcome {
   bool ok = false;
@@ -53,8 +57,9 @@ class ModuleHost : public ::testing::Test {
   /// Runs `chunk`, which must succeed.
   void run(const std::string& chunk);
 
-  /// Binds a logger for `category` to the global `name`.
-  void bind_logger(const char* name, log4cpp::Category& category);
+  void bind_logger(const char* name, log4cpp::Category& category) {
+    safety::bind_logger(L, name, category);
+  }
 
   /// Calls the global function `scenario` with `injector` failing after
   /// `skip` allocations (every one from there on with `persistent`).
