@@ -1,10 +1,11 @@
 # make demo   install missing packages, build, run the demo
 # make test   install missing packages, build, run every test
+# make sanitize  the tests again, built with AddressSanitizer and UBSan
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test clean
+.PHONY: all deps build demo test sanitize clean
 
 all: build
 
@@ -21,5 +22,10 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+sanitize: deps
+	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	scripts/run-sanitized.sh $(BUILD)-asan
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan
