@@ -175,6 +175,23 @@ TEST_F(FailureReach, LuaHeapFailureInsideAToStringConversionRaises) {
   EXPECT_EQ(call_scenario(nullptr, 0).messages, std::vector<std::string>{"1.25\n"});
 }
 
+// A call that its category's own priority filters out allocates nothing
+// and runs no metamethod: with every allocation of both heaps failing, it
+// still returns quietly.
+TEST_F(FailureReach, FilteredCallAllocatesNothing) {
+  capture.setPriority(log4cpp::Priority::INFO);
+  run(R"(
+    local o = setmetatable({}, {__tostring = function() error("called") end})
+    local t = {1, {2, {o}}, k = "v"}
+    scenario = function() log:debug("x", t, o) log:log(601, t) end)");
+  Injector::lua().fail_at(0, true);
+  const Outcome outcome = call_scenario(&Injector::cxx(), 0, true);
+  Injector::lua().disarm();
+  EXPECT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.failures, 0);
+  EXPECT_TRUE(outcome.messages.empty());
+}
+
 std::string name_of(const ::testing::TestParamInfo<Param>& info) {
   const auto& [scenario, heap, persistent] = info.param;
   return std::string(scenario.name) + (heap == Heap::Lua ? "_LuaHeap" : "_CxxHeap") +

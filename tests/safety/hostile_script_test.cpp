@@ -2,6 +2,7 @@
 // can run, collections and finalizers in the middle of a dump, tables changed
 // under the traversal, coroutines, runaway recursion. Whatever they do, the
 // call logs the right text or raises, and leaks nothing.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,30 @@ TEST_F(HostileScript, RehashingAwayTheCurrentKeyRaisesInsteadOfCrashing) {
     EXPECT_EQ(outcome.stack_left, 0);
     EXPECT_EQ(dump_cut_depth(), 200);
   }
+}
+
+TEST_F(HostileScript, ArgumentsFillingTheWholeLuaStack) {
+  // Nearly as many arguments as the host's stack holds: the call still has
+  // the slots a C function is promised, and a table nested past them is cut.
+  run(R"(
+    local args = {}
+    for i = 1, 999900 do args[i] = "" end
+    local deep = {} local t = deep
+    for _ = 1, 150 do t[1] = {} t = t[1] end
+    args[#args + 1] = setmetatable({}, {__tostring = function() return "o" end})
+    args[#args + 1] = deep
+    scenario = function() log:info(table.unpack(args)) end)");
+  const Outcome outcome = call_scenario(nullptr, 0);
+  EXPECT_EQ(outcome.leaked, 0);
+  EXPECT_EQ(outcome.stack_left, 0);
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  const std::string& text = outcome.messages[0];
+  EXPECT_EQ(text.rfind("o\n{", 0), 0u);
+  // Nested 150 deep, below the bound of open tables: the stack cut it.
+  EXPECT_NE(text.find("{<stack limit>}"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '{'), std::count(text.begin(), text.end(), '}'));
+  EXPECT_EQ(dump_cut_depth(), 200);
 }
 
 }  // namespace
