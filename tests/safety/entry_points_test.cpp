@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "module/logger.h"
 #include "module_host.h"
 
 namespace quelto::safety {
@@ -81,6 +82,27 @@ TEST_F(EntryPoints, ModuleFunctionsRefuseBadArguments) {
   }
   expect_refused("return pcall(q.configure, '/nonexistent/dir/x.properties')",
                  "log4cpp configure failure: ");
+}
+
+TEST_F(EntryPoints, GetLogBoundsTheLevelsOfAName) {
+  // log4cpp makes the parents of a new category by recursion, one native
+  // frame per level: a name of 200000 dots used to crash the process.
+  expect_refused(pcall("q.get_log", "('.'):rep(200000)"),
+                 "Argument to get_log has more than 256 levels");
+  expect_refused(pcall("q.get_log", "('a.'):rep(256) .. 'z'"),
+                 "Argument to get_log has more than 256 levels");
+  // 256 levels, and dots after a NUL, which ends the name, are accepted.
+  const auto category_of = [this](const std::string& chunk) -> std::string {
+    run("named = q.get_log(" + chunk + ")");
+    lua_getglobal(L, "named");
+    auto* logger = static_cast<QueltoLogger*>(luaL_checkudata(L, -1, kLoggerType));
+    lua_pop(L, 1);
+    return logger->category->getName();
+  };
+  std::string deepest;
+  for (int i = 0; i < 255; ++i) deepest += "a.";
+  EXPECT_EQ(category_of("('a.'):rep(255) .. 'z'"), deepest + "z");
+  EXPECT_EQ(category_of("'x\\0' .. ('.'):rep(1000)"), "x");
 }
 
 TEST_F(EntryPoints, GetLogAndPriorityMapUnderAllocationFailure) {
