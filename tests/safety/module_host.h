@@ -66,11 +66,11 @@ class ModuleHost : public ::testing::Test {
   Outcome call_scenario(Injector* injector, long skip, bool persistent = false);
 
   /// Calls `scenario` with the injector failing at the 1st, 2nd, ...
-  /// allocation, until a call meets no failure; past the 256th, at steps of
-  /// about 1.5%, which keeps a call of 20000 allocations to some 300 calls. Checks after every call
-  /// what holds for any outcome (nothing leaked, the stack balanced, no table left counted open,
-  /// the state still collectable), then hands it to `check`. Returns false when it stopped at a
-  /// failed expectation.
+  /// allocation until a call meets no failure (past the 256th, in steps of
+  /// about 1.5%: a call of 20000 allocations takes some 300 calls). After
+  /// every call, checks what holds for any outcome (nothing leaked, the stack
+  /// balanced, no table left counted open, the state still collectable), then
+  /// hands the outcome to `check`. Returns false when an expectation failed.
   template <class Check>
   bool sweep(Injector& injector, bool persistent, Check check);
 
