@@ -2,11 +2,12 @@
 # make test   install missing packages, build, run every test
 # make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
 #             install quelto_internal.so into Lua's C-module directory
+# make sanitize  the tests again, built with AddressSanitizer and UBSan
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test install clean
+.PHONY: all deps build demo test install sanitize clean
 
 all: build
 
@@ -30,5 +31,10 @@ PREFIX ?= $(shell pkg-config --variable=prefix lua5.3)
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+sanitize: deps
+	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	scripts/run-sanitized.sh $(BUILD)-asan
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan

@@ -1,6 +1,8 @@
 #include "logger.h"
 
 #include <log4cpp/Category.hh>
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "guard.h"
@@ -28,9 +30,14 @@ int get_log(lua_State* L) {
   switch (lua_type(L, 1)) {
     case LUA_TNIL:
       break;
-    case LUA_TSTRING:
+    case LUA_TSTRING: {
       name = lua_tolstring(L, 1, nullptr);
+      const char* end = name + std::strlen(name);  // the name ends at its first NUL
+      if (std::count(name, end, '.') >= kMaxNameLevels) {
+        return luaL_error(L, messages::kGetLogTooDeep, kMaxNameLevels);
+      }
       break;
+    }
     default:
       return luaL_error(L, "%s", messages::kGetLogArgument);
   }

@@ -18,7 +18,13 @@ struct QueltoLogger {
   log4cpp::Category* category;
 };
 
-/// get_log(name): a new logger for the root category (nil) or a named one.
+/// The most dot-separated levels a category name may have. log4cpp creates
+/// the parent of a new category by recursing once per level, so a deeper
+/// name would run the native stack out; this one costs a few pages.
+inline constexpr int kMaxNameLevels = 256;
+
+/// get_log(name): a new logger for the root category (nil) or a named one
+/// of at most kMaxNameLevels levels.
 int get_log(lua_State* L);
 
 /// logger:method(...): logs the arguments at priority P.
