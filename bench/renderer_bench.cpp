@@ -6,7 +6,7 @@
 #include <string>
 
 #include "module/render_message.h"
-#include "render/buffer_stream.h"
+#include "render/message_buffer.h"
 
 namespace {
 
@@ -41,10 +41,10 @@ void render(benchmark::State& state, const char* chunk) {
   }
   std::size_t bytes = 0;
   for (auto _ : state) {
-    utils::BufferStream stream;
-    quelto::render_arguments(args.L, 2, stream);
-    bytes += stream.text().size();
-    benchmark::DoNotOptimize(stream.text().data());
+    utils::MessageBuffer message;
+    quelto::render_arguments(args.L, 2, message);
+    bytes += message.text().size();
+    benchmark::DoNotOptimize(message.text().data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }

@@ -10,7 +10,18 @@
 namespace quelto {
 namespace {
 
+// `luaL_checkudata` for argument 1, without its registry lookup by name on
+// the way that every log call takes: each method holds the logger metatable
+// as its upvalue. Anything else goes to `luaL_checkudata` itself, which
+// raises its own error (or accepts a userdata with the metatable that the
+// registry holds under the name now).
 QueltoLogger* check_logger(lua_State* L) {
+  void* logger = lua_touserdata(L, 1);
+  if (logger != nullptr && lua_getmetatable(L, 1)) {
+    const bool is_logger = lua_rawequal(L, -1, lua_upvalueindex(1));
+    lua_pop(L, 1);
+    if (is_logger) return static_cast<QueltoLogger*>(logger);
+  }
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }
 
