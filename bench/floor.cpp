@@ -11,7 +11,9 @@
 
 namespace {
 
-int empty_method(lua_State*) { return 0; }
+int empty_method(lua_State*) {
+  return 0;
+}
 
 // Joins the scalar arguments 2..top into one text, as the module writes
 // them (integers in decimal, floats as "%g"), and logs it at INFO. This is

@@ -44,7 +44,6 @@ int log_admitted(lua_State* L, log4cpp::Category& category, int priority) {
 
 }  // namespace
 
-
 int get_log(lua_State* L) {
   const char* name = nullptr;
   switch (lua_type(L, 1)) {

@@ -25,7 +25,9 @@ void write_address(Stream& stream, std::uintptr_t address) {
   stream.flags(flags);
 }
 
-inline void write_newline(MessageBuffer& buffer) { buffer.newline(); }
+inline void write_newline(MessageBuffer& buffer) {
+  buffer.newline();
+}
 
 inline void write_address(MessageBuffer& buffer, std::uintptr_t address) {
   buffer.address(address);
