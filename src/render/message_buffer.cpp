@@ -1,5 +1,6 @@
 #include "message_buffer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <locale>
 #include <new>
@@ -14,14 +15,19 @@ MessageBuffer::MessageBuffer() {
   const std::locale global;
   classic_ = global == classic;
   newline_ = classic_ ? '\n' : std::use_facet<std::ctype<char>>(global).widen('\n');
+  text_.resize(text_.capacity());  // the string's inline space: no allocation
 }
 
 void MessageBuffer::append(const char* text, std::size_t size) noexcept {
+  if (bad_) return;
   try {
-    text_.append(text, size);
+    text_.resize(std::max(used_ + size, 2 * text_.size()));  // doubles, as a stream's buffer
   } catch (...) {  // a failed allocation, as the stream's buffer reports it
     bad_ = true;
+    return;
   }
+  std::memcpy(&text_[used_], text, size);
+  used_ += size;
 }
 
 MessageBuffer& MessageBuffer::operator<<(const char* text) {

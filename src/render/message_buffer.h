@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ios>
 #include <string>
 
@@ -27,9 +28,21 @@ class MessageBuffer {
   MessageBuffer& operator=(const MessageBuffer&) = delete;
 
   void write(const char* text, std::streamsize size) {
-    if (!bad_) append(text, static_cast<std::size_t>(size));
+    const auto n = static_cast<std::size_t>(size);
+    if (!bad_ && n <= text_.size() - used_) {
+      std::memcpy(&text_[used_], text, n);
+      used_ += n;
+    } else {
+      append(text, n);
+    }
   }
-  void put(char c) { write(&c, 1); }
+  void put(char c) {
+    if (!bad_ && used_ < text_.size()) {
+      text_[used_++] = c;
+    } else {
+      append(&c, 1);
+    }
+  }
   /// Any state other than good makes the buffer bad for good.
   void setstate(std::ios_base::iostate state) { bad_ = bad_ || state != std::ios_base::goodbit; }
   bool bad() const { return bad_; }
@@ -47,15 +60,22 @@ class MessageBuffer {
   /// Lower-case hexadecimal digits, as the stream writes it in hex mode.
   void address(std::uintptr_t value);
 
-  /// The text written so far.
-  const std::string& text() const { return text_; }
+  /// The text written so far. Later writes may move it.
+  const std::string& text() {
+    text_.resize(used_);
+    return text_;
+  }
 
  private:
+  /// The slow path of a write: grows the string, or does nothing when bad.
   void append(const char* text, std::size_t size) noexcept;
   template <class Number>
   void format(Number value, std::ios_base::fmtflags base);
 
+  // The text is the first `used_` characters of `text_`; the rest is room,
+  // so that a write is a copy, without the string's own checks.
   std::string text_;
+  std::size_t used_ = 0;
   bool bad_ = false;
   bool classic_;  // the global locale was the classic one: numbers by hand
   char newline_;

@@ -70,6 +70,21 @@ TEST(MessageBuffer, NumbersAndAddressesAsTheStreamWritesThem) {
   });
 }
 
+TEST(MessageBuffer, TextIsWholeAcrossGrowthAndReadsInBetween) {
+  utils::MessageBuffer buffer;
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string piece(static_cast<std::size_t>(i % 37), static_cast<char>('a' + i % 26));
+    buffer.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    buffer.put('|');
+    expected += piece + '|';
+    if (i % 500 == 0) {
+      EXPECT_EQ(buffer.text(), expected);  // reading leaves it writable
+    }
+  }
+  EXPECT_EQ(buffer.text(), expected);
+}
+
 TEST(MessageBuffer, ABadBufferKeepsItsTextAndDropsLaterWrites) {
   expect_same([](auto& s) {
     s << "kept" << static_cast<const char*>(nullptr) << "dropped" << 1LL << 2.5;
