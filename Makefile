@@ -3,11 +3,12 @@
 # make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
 #             install quelto_internal.so into Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
+# make bench  install the peers too, build with the benchmarks, run them
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test install sanitize clean
+.PHONY: all deps build demo test install sanitize bench clean
 
 all: build
 
@@ -37,4 +38,15 @@ sanitize: deps
 	scripts/run-sanitized.sh $(BUILD)-asan
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BENCH_BUILD)
+
+BENCH_BUILD ?= build-bench
+BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/bench/?.so;;" \
+	LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" BENCH_DIR="$(abspath bench)"
+
+bench:
+	@scripts/install-deps.sh lua-logging lua-inspect libbenchmark-dev
+	cmake -S . -B $(BENCH_BUILD) -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
+	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)

@@ -12,7 +12,20 @@
 namespace quelto {
 namespace {
 
+// `luaL_checkudata` for argument 1, without its registry lookup by name on
+// the way that every log call takes: each method holds the logger metatable
+// as its upvalue. Anything else goes to `luaL_checkudata` itself, which
+// raises its own error (or accepts a userdata with the metatable that the
+// registry holds under the name now).
 QueltoLogger* check_logger(lua_State* L) {
+  void* logger = lua_touserdata(L, 1);
+  if (logger != nullptr && lua_getmetatable(L, 1)) {
+    // Tables are equal when they are the same object; comparing their
+    // addresses costs half of what lua_rawequal does.
+    const bool is_logger = lua_topointer(L, -1) == lua_topointer(L, lua_upvalueindex(1));
+    lua_pop(L, 1);
+    if (is_logger) return static_cast<QueltoLogger*>(logger);
+  }
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }
 
@@ -21,6 +34,14 @@ void push_logger(lua_State* L, log4cpp::Category* category) {
   logger->category = category;
   lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
   lua_setmetatable(L, -2);
+}
+
+// The admitted part of a log call, out of the way of the filtered one.
+int log_admitted(lua_State* L, log4cpp::Category& category, int priority) {
+  return guarded(L, [L, &category, priority] {
+    log_message(L, 2, category, priority);
+    return 0;
+  });
 }
 
 }  // namespace
@@ -51,9 +72,13 @@ int get_log(lua_State* L) {
   return 1;
 }
 
+// The gate is inlined here, so a filtered call is the check, one virtual
+// call and a comparison.
 template <int P>
 int quelto_log(lua_State* L) {
-  return log_args_with_priority(L, check_logger(L), P);
+  log4cpp::Category& category = *check_logger(L)->category;
+  if (category.getPriority() < P) return 0;  // filtered: nothing is rendered
+  return log_admitted(L, category, P);
 }
 
 template int quelto_log<0>(lua_State*);
@@ -77,10 +102,7 @@ int quelto_log_with_priority(lua_State* L) {
 int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority) {
   log4cpp::Category& category = *logger->category;
   if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
-  return guarded(L, [L, &category, priority] {
-    log_message(L, 2, category, priority);
-    return 0;
-  });
+  return log_admitted(L, category, priority);
 }
 
 const luaL_Reg kLoggerMethods[] = {

@@ -39,7 +39,8 @@ int quelto_log_with_priority(lua_State* L);
 /// the category, unless the category's own priority filters the call out.
 int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority);
 
-/// The logger methods, for registration into the logger metatable.
+/// The logger methods, for registration into the logger metatable with that
+/// metatable as their one upvalue (how they recognise a logger).
 extern const luaL_Reg kLoggerMethods[];
 
 }  // namespace quelto

@@ -17,7 +17,8 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
-  luaL_setfuncs(L, quelto::kLoggerMethods, 0);
+  lua_pushvalue(L, -1);
+  luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
   luaL_checkversion(L);
   lua_createtable(L, 0, 3);
   luaL_setfuncs(L, kModuleFunctions, 0);

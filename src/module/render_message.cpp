@@ -3,7 +3,7 @@
 #include <log4cpp/Category.hh>
 #include <string>
 
-#include "../render/buffer_stream.h"
+#include "../render/message_buffer.h"
 #include "../render/table_traverser.h"
 #include "../render/write_basetype.h"
 #include "../render/write_table.h"
@@ -12,7 +12,7 @@ namespace quelto {
 namespace {
 
 // One argument with a type that may carry a `__tostring`.
-void render_object(lua_State* L, int index, int type, utils::BufferStream& stream) {
+void render_object(lua_State* L, int index, int type, utils::MessageBuffer& stream) {
   if (utils::lua::call_tostring(L, index)) {  // result on top
     const char* text =
         lua_type(L, -1) == utils::lua::String ? lua_tolstring(L, -1, nullptr) : nullptr;
@@ -20,7 +20,8 @@ void render_object(lua_State* L, int index, int type, utils::BufferStream& strea
       // Not a text: the message ends here, but later arguments are still visited.
       stream.setstate(std::ios_base::badbit);
     } else {
-      stream << text << std::endl;
+      stream << text;
+      stream.newline();
     }
     lua_pop(L, 1);  // the result
   } else if (type == utils::lua::Table) {
@@ -33,7 +34,7 @@ void render_object(lua_State* L, int index, int type, utils::BufferStream& strea
 
 }  // namespace
 
-void render_arguments(lua_State* L, int first, utils::BufferStream& stream) {
+void render_arguments(lua_State* L, int first, utils::MessageBuffer& stream) {
   const int top = lua_gettop(L);
   for (int i = first; i <= top; ++i) {
     const int type = lua_type(L, i);
@@ -50,14 +51,13 @@ void render_arguments(lua_State* L, int first, utils::BufferStream& stream) {
 }
 
 void log_message(lua_State* L, int first, log4cpp::Category& category, int priority) {
-  utils::BufferStream stream;
-  render_arguments(L, first, stream);
-  stream.put('\0');
-  // Built here, where an allocation failure can still be caught: the
-  // string overload of `log` takes the text as the message itself (never as a
-  // format) and does not let exceptions out.
-  const std::string message(stream.text());
-  category.log(priority, message);
+  // The text is complete before log4cpp sees it, so an allocation failure
+  // is still caught here; the string overload of `log` takes it as the
+  // message itself (never as a format), without a copy of ours, and lets no
+  // exception out. A bad buffer hands on what was written before it went bad.
+  utils::MessageBuffer message;
+  render_arguments(L, first, message);
+  category.log(priority, message.text());
 }
 
 }  // namespace quelto

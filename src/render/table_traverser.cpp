@@ -1,7 +1,5 @@
 #include "table_traverser.h"
 
-#include <utility>
-
 namespace utils {
 namespace {
 
@@ -12,15 +10,15 @@ TableTraverser::Identity identity(lua_State* L, int index) {
 }  // namespace
 
 TableTraverser::TableTraverser(lua_State* L, int index, int level, char indentChar)
-    : TableTraverser(level, indentChar, identity(L, index), {}) {}
+    : TableTraverser(level, indentChar, identity(L, index), nullptr) {}
 
 TableTraverser::TableTraverser(int level, char indentChar, Identity tablePtr,
-                               std::set<Identity> ancestors)
+                               const TableTraverser* enclosing)
     : level_(level),
       indentChar_(indentChar),
       indent_(static_cast<std::size_t>(level + 1) * 2, indentChar),
       tablePtr(tablePtr),
-      ancestors(std::move(ancestors)) {}
+      enclosing_(enclosing) {}
 
 // NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, so it allocates.
 TableTraverser::TableTraverser(const TableTraverser&& other)
@@ -28,16 +26,18 @@ TableTraverser::TableTraverser(const TableTraverser&& other)
       indentChar_(other.indentChar_),
       indent_(other.indent_),  // NOLINT(performance-move-constructor-init): the source is const
       tablePtr(other.tablePtr),
-      ancestors(other.ancestors) {}
+      enclosing_(other.enclosing_) {}
 
 bool TableTraverser::check_table_cycle(lua_State* L, int index) const {
-  return !ancestors.empty() && ancestors.count(identity(L, index)) != 0;
+  const Identity table = identity(L, index);
+  for (const TableTraverser* level = enclosing_; level != nullptr; level = level->enclosing_) {
+    if (level->tablePtr == table) return true;
+  }
+  return false;
 }
 
 TableTraverser TableTraverser::create_next_level(lua_State* L, int index) const {
-  std::set<Identity> enclosing(ancestors);
-  enclosing.insert(tablePtr);
-  return {level_ + 1, indentChar_, identity(L, index), std::move(enclosing)};
+  return {level_ + 1, indentChar_, identity(L, index), this};
 }
 
 }  // namespace utils

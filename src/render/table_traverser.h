@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 
 #include "lua_type.h"
@@ -10,7 +9,11 @@
 namespace utils {
 
 /// The state of one nesting level: its level, its indent and the identities of
-/// the tables that enclose the value it writes, for cycle detection.
+/// the tables that enclose the value it writes, for cycle detection. Those
+/// are the tables of the enclosing levels, reached through a link to the
+/// enclosing traverser: making a level allocates nothing beyond its indent
+/// (none up to 7 levels), and a nested traverser lives only while the
+/// element of its enclosing level is written.
 ///
 ///   TableTraverser top(L, 1, 0, ' ');            // level 0, indent "  "
 ///   TableTraverser inner = top.create_next_level(L, -1);  // level 1, "    "
@@ -20,7 +23,10 @@ class TableTraverser {
 
   /// Traverser for the value at `index`, with no enclosing tables.
   TableTraverser(lua_State* L, int index, int level, char indentChar);
-  TableTraverser(int level, char indentChar, Identity tablePtr, std::set<Identity> ancestors);
+  /// Traverser for the table `tablePtr`, enclosed by the table of `enclosing`
+  /// and all of its enclosing tables (none for a null `enclosing`), which
+  /// must outlive it.
+  TableTraverser(int level, char indentChar, Identity tablePtr, const TableTraverser* enclosing);
   /// Copies every field; the source stays as it was. May throw: it allocates.
   TableTraverser(const TableTraverser&& other);  // NOLINT(performance-noexcept-move-constructor)
 
@@ -33,7 +39,8 @@ class TableTraverser {
   /// (level + 1) * 2 indent characters.
   const std::string& indent() const { return indent_; }
 
-  /// True when the value at `index` is one of the enclosing tables.
+  /// True when the value at `index` is one of the enclosing tables. Walks
+  /// the enclosing levels, at most the depth bound of the dump.
   bool check_table_cycle(lua_State* L, int index) const;
 
   /// Traverser for the value at `index`, one level deeper, enclosed by this
@@ -45,7 +52,7 @@ class TableTraverser {
   char indentChar_;
   std::string indent_;
   Identity tablePtr;
-  std::set<Identity> ancestors;
+  const TableTraverser* enclosing_;
 };
 
 }  // namespace utils

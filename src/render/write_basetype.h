@@ -7,9 +7,13 @@
 
 #include "lua_type.h"
 #include "protected.h"
+#include "stream_ops.h"
 
 namespace utils {
 
+/// The writers take a `MessageBuffer` (the log path) or a standard output
+/// stream such as `BufferStream`; both get the same text.
+///
 /// Writes the value at `index` whose type code the caller read as `type`:
 /// nil, true/false, integers in decimal, floats as printf's "%g" does, strings
 /// raw up to their first NUL. Every other type goes to `write_unhandled_type`.
@@ -76,10 +80,7 @@ void write_unhandled_type(lua_State* L, int index, Stream& stream) {
     detail::write_cstring(lua_typename(L, lua_type(L, index)), stream);
   }
   stream.write(": 0x", 4);
-  const auto flags = stream.flags();
-  stream.setf(std::ios_base::hex, std::ios_base::basefield);
-  stream << reinterpret_cast<std::uintptr_t>(lua_topointer(L, index));
-  stream.flags(flags);
+  write_address(stream, reinterpret_cast<std::uintptr_t>(lua_topointer(L, index)));
 }
 
 }  // namespace utils

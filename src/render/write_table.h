@@ -180,7 +180,7 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
   const std::string& indent = traverser.indent();
   detail::put(stream, "{");
   for (;;) {
-    stream << std::endl;
+    write_newline(stream);
     detail::put(stream, indent, indent.size());
     const unsigned long calls = lua::protected_calls();
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
@@ -190,7 +190,7 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
     if (lua::next(L, -2, calls != lua::protected_calls()) == 0) break;  // key popped
     detail::put(stream, ",");
   }
-  stream << std::endl;
+  write_newline(stream);
   detail::put(stream, indent, static_cast<std::size_t>(traverser.level()) * 2);
   detail::put(stream, "}");
 }

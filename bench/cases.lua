@@ -1,0 +1,126 @@
+-- Every call the benchmark times, with the text each must write, and the
+-- sinks they write to. Used by run.lua (timing), count.lua (instruction
+-- counts) and memory.lua.
+local q = require "quelto_internal"
+local floor = require "bench_floor"
+local logging = require "logging"
+require "logging.file"
+local inspect = require "inspect"
+local tree = require "tree"
+
+local cases = {}
+
+local properties = os.tmpname()
+local own = q.get_log("bench.own")          -- own priority INFO
+local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at INFO
+local joiner = floor.joiner("bench.floor")    -- own priority INFO
+local empty_c = floor.empty()
+local empty_lua = setmetatable({}, { __index = { debug = function() end } })
+local lualog, sink
+
+--- Points every logger and writer at the file `path`, each in its usual
+--- way: log4cpp's FileAppender with layout "%m%n", the pure-Lua logger's
+--- file appender with pattern "%message\n", a line-buffered Lua file.
+function cases.sink(path)
+  local f = assert(io.open(properties, "w"))
+  f:write(table.concat({
+    "log4cpp.rootCategory=INFO, sink",
+    "log4cpp.category.bench.own=INFO",
+    "log4cpp.category.bench.floor=INFO",
+    "log4cpp.appender.sink=FileAppender",
+    "log4cpp.appender.sink.fileName=" .. path,
+    "log4cpp.appender.sink.layout=PatternLayout",
+    "log4cpp.appender.sink.layout.ConversionPattern=%m%n",
+  }, "\n"))
+  f:close()
+  q.configure(properties)
+  lualog = logging.file(path, nil, "%message\n")
+  lualog:setLevel(logging.INFO)  -- logs the change of level, before any check
+  if sink then sink:close() end
+  sink = assert(io.open(path, "a"))
+  sink:setvbuf("line")
+  io.output(sink)
+end
+
+local small = { 1, "two", three = 3.5 }  -- the table argument of filtered calls
+
+-- A case: `run(n)` makes the call n times; `expect` is what one call writes.
+local function filtered(name, logger, expect)
+  return { name = name, expect = expect or "", run = function(n)
+    local log = logger()
+    for _ = 1, n do log:debug("user ", 42, " logged in", small) end
+  end }
+end
+
+local function scalar(name, run)
+  return { name = name, expect = "user 42 logged in at 3.5\n", run = run }
+end
+
+cases.filtered = filtered("quelto debug, own INFO", function() return own end)
+cases.empty_c = filtered("empty C function", function() return empty_c end)
+cases.empty_lua = filtered("empty Lua function", function() return empty_lua end)
+cases.lualog_disabled = filtered("lua-logging disabled level", function() return lualog end)
+cases.inherited = filtered("quelto debug, inherited INFO", function() return inherited end)
+
+cases.admitted = scalar("quelto info", function(n)
+  local log = own
+  for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
+end)
+cases.floor = scalar("log4cpp floor (C++ join + Category::log)", function(n)
+  local log = joiner
+  for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
+end)
+cases.lualog = scalar("lua-logging info", function(n)
+  local log = lualog
+  for _ = 1, n do log:info("user %d logged in at %g", 42, 3.5) end
+end)
+cases.concat = scalar("io.write(table.concat{...})", function(n)
+  local write, concat = io.write, table.concat
+  for _ = 1, n do write(concat { "user ", 42, " logged in at ", 3.5, "\n" }) end
+end)
+
+--- The dump cases for a table of `nodes` entries.
+function cases.dump(nodes)
+  local t = tree.make(nodes)
+  return {
+    nodes = nodes,
+    quelto = { name = "quelto info(t), " .. nodes .. " nodes", expect = tree.dump(t) .. "\n",
+               run = function(n) for _ = 1, n do own:info(t) end end },
+    inspect = { name = "inspect(t) to a file", expect = inspect(t) .. "\n",
+                run = function(n) for _ = 1, n do sink:write(inspect(t), "\n") end end },
+    lualog = { name = "lua-logging info(t)", expect = logging.tostring(t) .. "\n",
+               run = function(n) for _ = 1, n do lualog:info(t) end end },
+  }
+end
+
+--- Runs `case` once into a scratch file and returns nil when it wrote
+--- exactly what it should, or a description of the difference.
+function cases.check(case)
+  local path = os.tmpname()
+  cases.sink(path)
+  io.open(path, "w"):close()  -- drop what setting up wrote
+  case.run(1)
+  sink:flush()
+  local f = assert(io.open(path, "r"))
+  local got = f:read("a")
+  f:close()
+  os.remove(path)
+  cases.sink("/dev/null")
+  if got == case.expect then return nil end
+  local at = 1
+  while got:sub(at, at) == case.expect:sub(at, at) do at = at + 1 end
+  return string.format("%s: differs at byte %d: got %q, expected %q", case.name, at,
+                       got:sub(at, at + 40), case.expect:sub(at, at + 40))
+end
+
+--- True when `logger:debug` renders its arguments (calls their __tostring).
+function cases.renders_filtered(logger)
+  local calls = 0
+  local probe = setmetatable({}, { __tostring = function() calls = calls + 1; return "" end })
+  local log = logger == "inherited" and inherited or own
+  log:debug(probe)
+  return calls == 1
+end
+
+cases.sink("/dev/null")
+return cases

@@ -1,0 +1,79 @@
+-- The benchmark's data: a nested table of a given number of nodes, and an
+-- independent rendering of the dump the module is expected to log for it.
+local tree = {}
+
+-- Entries per nested table such that four levels hold about `nodes`
+-- entries (every fourth entry of a table above the last level is a table).
+local function width_for(nodes)
+  local w = 4
+  while w + w * (w / 4) + w * (w / 4) ^ 2 + w * (w / 4) ^ 3 < nodes do w = w + 1 end
+  return w
+end
+
+--- A table of exactly `nodes` entries, at most 4 levels deep, with string,
+--- integer and float keys and string, integer, float, boolean and table values.
+function tree.make(nodes)
+  local width, left = width_for(nodes), nodes
+  local function fill(t, depth)
+    for i = 1, depth == 1 and math.huge or width do
+      if left == 0 then return end
+      left = left - 1
+      local key
+      if i % 3 == 0 then key = "key" .. i
+      elseif i % 3 == 1 then key = i
+      else key = i + 0.5 end
+      local kind = i % 4
+      if kind == 0 and depth < 4 then
+        local sub = {}
+        t[key] = sub
+        fill(sub, depth + 1)
+      elseif kind == 0 or kind == 1 then t[key] = "value " .. i
+      elseif kind == 2 then t[key] = (i % 8 == 2) and i * 7 or i / 8
+      else t[key] = (i % 2 == 1) end
+    end
+  end
+  local root = {}
+  fill(root, 1)  -- the top table takes whatever the levels below leave
+  return root
+end
+
+local function key_text(k)
+  if math.type(k) == "integer" then return "" end
+  if math.type(k) == "float" then return "[" .. string.format("%g", k) .. "] = " end
+  if k:find("\n", 1, true) then return '["' .. k:gsub("\n", "\\n") .. '"] = ' end
+  if k:find(" ", 1, true) then return '["' .. k .. '"] = ' end
+  return k .. " = "
+end
+
+local function value_text(v, level)
+  local kind = type(v)
+  if kind == "table" then return tree.dump(v, level + 1) end
+  if kind == "string" then return '"' .. v .. '"' end
+  if math.type(v) == "float" then return string.format("%g", v) end
+  return tostring(v)
+end
+
+--- The dump of a table of strings, numbers, booleans and tables (no cycles,
+--- no metatables), in the order `next` yields its keys.
+function tree.dump(t, level)
+  level = level or 0
+  if next(t) == nil then return "{}" end
+  local indent = string.rep("  ", level + 1)
+  local lines = {}
+  for k, v in next, t do
+    lines[#lines + 1] = indent .. key_text(k) .. value_text(v, level)
+  end
+  return "{\n" .. table.concat(lines, ",\n") .. "\n" .. string.rep("  ", level) .. "}"
+end
+
+--- The number of entries in `t` and every table below it.
+function tree.count(t)
+  local n = 0
+  for _, v in next, t do
+    n = n + 1
+    if type(v) == "table" then n = n + tree.count(v) end
+  end
+  return n
+end
+
+return tree

@@ -1,0 +1,84 @@
+// The text a log message is rendered into: a string, handed to log4cpp as
+// it is, behind the few stream operations that the writers use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <ios>
+#include <string>
+
+namespace utils {
+
+/// Receives the same writes as a `BufferStream` and holds the same text
+/// afterwards: numbers, addresses and line ends come out as the standard
+/// stream formats them in the global locale of the moment the buffer was
+/// built, and once the buffer is bad (a null text, a failed allocation, a
+/// `setstate`) every later write is dropped. What it saves is the stream:
+/// no stream object to build, no sentry per write, numbers formatted in
+/// place (by hand for the classic locale, through a stream otherwise).
+///
+///   utils::MessageBuffer b;
+///   b << "answer: " << 42LL;
+///   b.text();  // "answer: 42"
+class MessageBuffer {
+ public:
+  MessageBuffer();
+  MessageBuffer(const MessageBuffer&) = delete;
+  MessageBuffer& operator=(const MessageBuffer&) = delete;
+
+  void write(const char* text, std::streamsize size) {
+    const auto n = static_cast<std::size_t>(size);
+    if (!bad_ && n <= text_.size() - used_) {
+      std::memcpy(&text_[used_], text, n);
+      used_ += n;
+    } else {
+      append(text, n);
+    }
+  }
+  void put(char c) {
+    if (!bad_ && used_ < text_.size()) {
+      text_[used_++] = c;
+    } else {
+      append(&c, 1);
+    }
+  }
+  /// Any state other than good makes the buffer bad for good.
+  void setstate(std::ios_base::iostate state) { bad_ = bad_ || state != std::ios_base::goodbit; }
+  bool bad() const { return bad_; }
+
+  /// A NUL-terminated text; a null pointer makes the buffer bad.
+  MessageBuffer& operator<<(const char* text);
+  /// In decimal, as the stream writes a `long long`.
+  MessageBuffer& operator<<(long long value);
+  /// As the stream writes a `double` by default: printf's "%g".
+  MessageBuffer& operator<<(double value);
+
+  /// The stream's end of line: its newline character (the flush has
+  /// nothing to do for a string).
+  void newline() { put(newline_); }
+  /// Lower-case hexadecimal digits, as the stream writes it in hex mode.
+  void address(std::uintptr_t value);
+
+  /// The text written so far. Later writes may move it.
+  const std::string& text() {
+    text_.resize(used_);
+    return text_;
+  }
+
+ private:
+  /// The slow path of a write: grows the string, or does nothing when bad.
+  void append(const char* text, std::size_t size) noexcept;
+  template <class Number>
+  void format(Number value, std::ios_base::fmtflags base);
+
+  // The text is the first `used_` characters of `text_`; the rest is room,
+  // so that a write is a copy, without the string's own checks.
+  std::string text_;
+  std::size_t used_ = 0;
+  bool bad_ = false;
+  bool classic_;  // the global locale was the classic one: numbers by hand
+  char newline_;
+};
+
+}  // namespace utils
