@@ -1,8 +1,8 @@
 #include "logger.h"
 
-#include <log4cpp/Category.hh>
 #include <algorithm>
 #include <cstring>
+#include <log4cpp/Category.hh>
 #include <string>
 
 #include "guard.h"
