@@ -3,11 +3,12 @@
 # make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
 #             install quelto_internal.so into Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
+# make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test install sanitize clean
+.PHONY: all deps build demo test install sanitize fuzz-long clean
 
 all: build
 
@@ -35,6 +36,11 @@ sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	scripts/run-sanitized.sh $(BUILD)-asan
+
+# New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
+FUZZ_SECONDS ?= 1800
+fuzz-long: build
+	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan
