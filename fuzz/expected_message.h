@@ -22,7 +22,7 @@ struct Span {
 
 /// Shared subtables are written in full at each occurrence, so a small graph
 /// can make a message of exponential size; such inputs are left out.
-inline constexpr std::size_t kMaxMessage = 1 << 18;
+inline constexpr std::size_t kMaxMessage = 1 << 17;
 
 struct Expectation {
   enum class Result {
