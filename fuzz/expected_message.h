@@ -3,9 +3,8 @@
 // of that message are text taken from Lua values rather than structure.
 #pragma once
 
-#include <lua.hpp>
-
 #include <cstddef>
+#include <lua.hpp>
 #include <string>
 #include <vector>
 

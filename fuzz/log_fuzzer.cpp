@@ -11,16 +11,15 @@
 // - log a message whose braces and quotes outside copied texts balance, and
 //   with a "<cycle>" marker only when the values hold a real cycle;
 // - leave the module usable: the next call logs as it should.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <log4cpp/Category.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 #include <log4cpp/StringQueueAppender.hh>
 #include <lua.hpp>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 

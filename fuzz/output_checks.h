@@ -4,7 +4,6 @@
 #pragma once
 
 #include <lua.hpp>
-
 #include <string>
 #include <vector>
 
@@ -16,8 +15,7 @@ namespace quelto::fuzz {
 /// (no brace closes before it opens, every one closes, quotes pair up);
 /// otherwise what is wrong. Of a `cut` message, only that no brace closes
 /// before it opens.
-std::string check_balanced(const std::string& message, const std::vector<Span>& contents,
-                           bool cut);
+std::string check_balanced(const std::string& message, const std::vector<Span>& contents, bool cut);
 
 /// How many "<cycle>" markers stand outside `contents`.
 int count_cycle_markers(const std::string& message, const std::vector<Span>& contents);

@@ -14,10 +14,11 @@ constexpr int kMaxArgs = 8;
 // Texts that mean something to the dump's format or to printf, and keys that
 // read like its markers.
 const char* const kTexts[] = {
-    "",        "x",     "two words", "a\nb",    "\n",      "ends\n",        "\"",      "\"q\" r",
-    "{",       "}",     "{}",        "<cycle>", "[\"",     "{<stack limit>}", "\"] = ", " = ",
-    "%s%n%d",  "100%",  "\\n",       "\t",      "true",    "nil",           "__name",  "__tostring",
-    "  ",      "a b\nc", "\n\n",     "0x1",     "[1] = ",  "<",             ">",       ",",
+    "",        "x",      "two words",  "a\nb", "\n",      "ends\n", "\"",
+    "\"q\" r", "{",      "}",          "{}",   "<cycle>", "[\"",    "{<stack limit>}",
+    "\"] = ",  " = ",    "%s%n%d",     "100%", "\\n",     "\t",     "true",
+    "nil",     "__name", "__tostring", "  ",   "a b\nc",  "\n\n",   "0x1",
+    "[1] = ",  "<",      ">",          ",",
 };
 constexpr int kTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
 
@@ -132,8 +133,8 @@ class Builder {
       lua_pushvalue(L, pick());
       return;
     }
-    lua_pushinteger(L, static_cast<lua_Integer>(choice % 4 == 0 ? ToStringMode::Raise
-                                                                : ToStringMode::Return));
+    lua_pushinteger(
+        L, static_cast<lua_Integer>(choice % 4 == 0 ? ToStringMode::Raise : ToStringMode::Return));
     lua_pushvalue(L, pick());  // returned or raised: a text, number, table, nil, ...
     lua_pushcclosure(L, tostring_closure, 2);
   }

@@ -4,10 +4,9 @@
 // quotes and `%`, floats such as nan, inf, -0.0 and 1e308.
 #pragma once
 
-#include <lua.hpp>
-
 #include <cstddef>
 #include <cstdint>
+#include <lua.hpp>
 #include <vector>
 
 namespace quelto::fuzz {
@@ -38,9 +37,9 @@ class ByteReader {
 
 /// The log call a fuzz input ends with.
 struct LogCall {
-  const char* method;        // "info", ..., or "log" with `priority` as its first argument
-  lua_Integer priority;      // the priority the call logs at
-  std::vector<int> args;     // absolute stack indices of the message arguments
+  const char* method;     // "info", ..., or "log" with `priority` as its first argument
+  lua_Integer priority;   // the priority the call logs at
+  std::vector<int> args;  // absolute stack indices of the message arguments
 };
 
 /// Builds the graph on the stack of `L` (whose values stay there, as the pool
