@@ -68,7 +68,7 @@ bool is_valid_key(lua_State* L, int index) {
 class Builder {
  public:
   Builder(lua_State* L, ByteReader& in) : L(L), in_(in), base_(lua_gettop(L)) {
-    lua_checkstack(L, kMaxPool + 16);
+    lua_checkstack(L, kMaxPool + 32);  // the pool, the call and its arguments
   }
 
   int size() const { return lua_gettop(L) - base_; }
