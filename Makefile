@@ -4,11 +4,12 @@
 #             install quelto_internal.so into Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make bench  install the peers too, build with the benchmarks, run them
+# make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test install sanitize bench clean
+.PHONY: all deps build demo test install sanitize fuzz-long bench clean
 
 all: build
 
@@ -36,6 +37,11 @@ sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	scripts/run-sanitized.sh $(BUILD)-asan
+
+# New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
+FUZZ_SECONDS ?= 1800
+fuzz-long: build
+	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BENCH_BUILD)

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(lua5.3 liblua5.3-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
-          cmake make g++ valgrind libgtest-dev "$@")
+          cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

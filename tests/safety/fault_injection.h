@@ -27,6 +27,7 @@ class Injector {
     remaining_ = skip;
     persistent_ = persistent;
     failures_ = 0;
+    seen_ = 0;
     armed_ = true;
   }
   void disarm() { armed_ = false; }
@@ -36,9 +37,14 @@ class Injector {
   /// How many allocations failed since the last `fail_at`.
   long failures() const { return failures_; }
 
+  /// How many allocations were asked for while armed since the last `fail_at`:
+  /// for a run that met no failure, every allocation the call made.
+  long seen() const { return seen_; }
+
   /// Called by the allocators: true when this allocation must fail.
   bool should_fail() {
     if (!armed_) return false;
+    ++seen_;
     if (remaining_ > 0) {
       --remaining_;
       return false;
@@ -59,6 +65,7 @@ class Injector {
   bool persistent_ = false;
   long remaining_ = 0;
   long failures_ = 0;
+  long seen_ = 0;
   std::atomic<long> live_{0};
 };
 

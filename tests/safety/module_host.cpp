@@ -1,6 +1,7 @@
 #include "module_host.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "module/logger.h"
 #include "module/module.h"
@@ -91,6 +92,16 @@ int ModuleHost::dump_cut_depth() {
   const std::size_t marker = text.find("{<stack limit>}");
   if (marker == std::string_view::npos) return -1;
   return static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(marker), '{'));
+}
+
+void report_coverage(long points, long allocations) {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  // The last run is the one in which nothing failed.
+  std::printf("[ sweep    ] %s: the call makes %ld allocations; %ld of them failed in turn\n",
+              name.c_str(), allocations, points - 1);
+  ::testing::Test::RecordProperty("failed_points", std::to_string(points - 1));
+  ::testing::Test::RecordProperty("allocations", std::to_string(allocations));
 }
 
 void expect_logged_or_raised(const Outcome& outcome, const std::vector<std::string>& expected,

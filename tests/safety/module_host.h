@@ -82,6 +82,10 @@ class ModuleHost : public ::testing::Test {
   CaptureCategory capture{"safety"};
 };
 
+/// Prints, under the current test's name, how many allocations the call of a
+/// finished sweep makes and how many of them the sweep's `points` runs failed.
+void report_coverage(long points, long allocations);
+
 /// The expectation every safety test shares: either the call logged exactly
 /// `expected`, or it raised and logged only the leading messages of `expected`.
 /// With `truncation`, a message may stop early (the message stream could not
@@ -96,14 +100,17 @@ bool ModuleHost::sweep(Injector& injector, bool persistent, Check check) {
   // A first call unarmed, so that lazily built state of the libraries is not
   // taken for a leak of the calls that follow.
   call_scenario(nullptr, 0);
+  long points = 0;
   for (long skip = 0; skip < 10000000; skip += skip < 256 ? 1 : skip / 64) {
     SCOPED_TRACE("allocation " + std::to_string(skip + 1) + " fails");
     const Outcome outcome = call_scenario(&injector, skip, persistent);
+    ++points;
     EXPECT_EQ(outcome.leaked, 0);
     EXPECT_EQ(outcome.stack_left, 0);
     EXPECT_EQ(dump_cut_depth(), 200);
     lua_gc(L, LUA_GCCOLLECT, 0);
     check(outcome);
+    if (outcome.failures == 0) report_coverage(points, injector.seen());
     if (::testing::Test::HasFailure() || outcome.failures == 0) return outcome.failures == 0;
   }
   ADD_FAILURE() << "the call never completed";

@@ -1,0 +1,185 @@
+// The fuzz target: one log call over a graph of Lua values built from the
+// input, through the module's own entry points and a real log4cpp category
+// whose appender keeps the messages in memory.
+//
+// Besides running clean under the sanitizers, every call must:
+// - return or raise a Lua error, and leave the Lua stack as it was (plus the
+//   error value);
+// - raise exactly the value a `__tostring` raised, and then log nothing;
+// - otherwise log exactly the message worked out apart from the module
+//   (expected_message.h), or nothing when the category filters the call;
+// - log a message whose braces and quotes outside copied texts balance, and
+//   with a "<cycle>" marker only when the values hold a real cycle;
+// - leave the module usable: the next call logs as it should.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <log4cpp/Category.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Priority.hh>
+#include <log4cpp/StringQueueAppender.hh>
+#include <lua.hpp>
+#include <string>
+#include <vector>
+
+#include "expected_message.h"
+#include "module/module.h"
+#include "output_checks.h"
+#include "value_graph.h"
+
+namespace {
+
+using quelto::fuzz::Expectation;
+
+// The category's own priority: DEBUG, so "log" with a larger one is dropped.
+// (NOTSET would hand the decision to the root's priority inside log4cpp.)
+constexpr lua_Integer kThreshold = log4cpp::Priority::DEBUG;
+
+log4cpp::StringQueueAppender* sink = nullptr;
+
+[[noreturn]] void fail(const std::string& what, const std::string& got = {},
+                       const std::string& expected = {}) {
+  std::fprintf(stderr, "log_fuzzer: %s\n", what.c_str());
+  if (!got.empty() || !expected.empty()) {
+    std::fprintf(stderr, "--- logged (%zu bytes):\n%s\n--- expected (%zu bytes):\n%s\n---\n",
+                 got.size(), got.c_str(), expected.size(), expected.c_str());
+  }
+  std::abort();
+}
+
+std::vector<std::string> take_messages() {
+  std::vector<std::string> messages;
+  auto& queue = sink->getQueue();
+  while (!queue.empty()) {
+    messages.push_back(queue.front());
+    queue.pop();
+  }
+  return messages;
+}
+
+// Pushes a logger for the category "fuzz", made by the module's get_log.
+void push_logger(lua_State* L) {
+  luaL_requiref(L, "quelto_internal", luaopen_quelto_internal, 0);
+  lua_getfield(L, -1, "get_log");
+  lua_pushstring(L, "fuzz");
+  lua_call(L, 1, 1);
+  lua_remove(L, -2);  // the module table
+}
+
+// The same error value: identical, or both NaN (which rawequal never is).
+bool same_value(lua_State* L, int a, int b) {
+  if (lua_rawequal(L, a, b)) return true;
+  return lua_type(L, a) == LUA_TNUMBER && lua_type(L, b) == LUA_TNUMBER && !lua_isinteger(L, a) &&
+         !lua_isinteger(L, b) && lua_tonumber(L, a) != lua_tonumber(L, a) &&
+         lua_tonumber(L, b) != lua_tonumber(L, b);
+}
+
+// Calls logger:method(args...) under lua_pcall; returns the status.
+int call_logger(lua_State* L, int logger, const quelto::fuzz::LogCall& call) {
+  lua_getfield(L, logger, call.method);
+  lua_pushvalue(L, logger);
+  int nargs = 1;
+  if (std::strcmp(call.method, "log") == 0) {
+    lua_pushinteger(L, call.priority);
+    ++nargs;
+  }
+  for (const int index : call.args) lua_pushvalue(L, index);
+  nargs += static_cast<int>(call.args.size());
+  return lua_pcall(L, nargs, 0, 0);
+}
+
+void check_outcome(lua_State* L, int status, int top, int expected_error, const Expectation& e,
+                   const std::vector<int>& args) {
+  const int left = lua_gettop(L) - top;
+  if (status != LUA_OK && status != LUA_ERRRUN) fail("status " + std::to_string(status));
+  if (left != (status == LUA_OK ? 0 : 1)) fail("stack unbalanced by " + std::to_string(left));
+  const std::vector<std::string> messages = take_messages();
+  // QUELTO_FUZZ_SHOW=1 prints what each input did, to see what a seed covers.
+  static const bool show = std::getenv("QUELTO_FUZZ_SHOW") != nullptr;
+  if (show) {
+    std::fprintf(stderr, "status %d, %zu message(s), error %s\n", status, messages.size(),
+                 status == LUA_OK ? "-" : luaL_typename(L, -1));
+    for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
+  }
+  switch (e.result) {
+    case Expectation::Result::Filtered:
+      if (status != LUA_OK || !messages.empty()) fail("a filtered call ran");
+      return;
+    case Expectation::Result::Raised:
+      if (status != LUA_ERRRUN) fail("the call did not raise");
+      if (!same_value(L, -1, expected_error)) {
+        fail("raised another value", luaL_tolstring(L, -1, nullptr), "the raised value");
+      }
+      if (!messages.empty()) fail("logged although it raised", messages.front());
+      return;
+    case Expectation::Result::CallError: {
+      if (status != LUA_ERRRUN) fail("the call did not raise");
+      const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+      if (std::strstr(text, "attempt to call") == nullptr) fail("raised another error", text);
+      if (!messages.empty()) fail("logged although it raised", messages.front());
+      return;
+    }
+    case Expectation::Result::Logged:
+    case Expectation::Result::TooLarge:
+      break;
+  }
+  if (status != LUA_OK) fail("raised", luaL_tolstring(L, -1, nullptr), e.message);
+  if (messages.size() != 1) fail(std::to_string(messages.size()) + " messages logged");
+  if (messages.front() != e.message) fail("wrong message", messages.front(), e.message);
+  const std::string balance = quelto::fuzz::check_balanced(messages.front(), e.contents, e.cut);
+  if (!balance.empty()) fail(balance, messages.front());
+  if (quelto::fuzz::count_cycle_markers(messages.front(), e.contents) > 0 &&
+      !quelto::fuzz::has_table_cycle(L, args)) {
+    fail("a cycle marker without a cycle", messages.front());
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  log4cpp::Category& category = log4cpp::Category::getInstance("fuzz");
+  category.setAdditivity(false);
+  category.setPriority(static_cast<log4cpp::Priority::Value>(kThreshold));
+  sink = new log4cpp::StringQueueAppender("fuzz");
+  auto* layout = new log4cpp::PatternLayout();
+  layout->setConversionPattern("%m");
+  sink->setLayout(layout);
+  category.addAppender(sink);  // the category owns it
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  lua_State* L = luaL_newstate();
+  push_logger(L);
+  const int logger = lua_gettop(L);
+  quelto::fuzz::ByteReader in(data, size);
+  const quelto::fuzz::LogCall call = quelto::fuzz::build_graph(L, in);
+
+  const int before = lua_gettop(L);
+  const Expectation e = quelto::fuzz::expect_message(L, call, kThreshold);
+  const int expected_error = lua_gettop(L) > before ? lua_gettop(L) : 0;
+  if (e.result == Expectation::Result::TooLarge) {
+    lua_close(L);
+    return -1;  // not kept in the corpus
+  }
+
+  const int top = lua_gettop(L);
+  const int status = call_logger(L, logger, call);
+  check_outcome(L, status, top, expected_error, e, call.args);
+  lua_settop(L, top);
+
+  // The module still logs normally.
+  lua_getfield(L, logger, "info");
+  lua_pushvalue(L, logger);
+  lua_pushstring(L, "next ");
+  lua_createtable(L, 1, 0);
+  lua_pushinteger(L, 1);
+  lua_rawseti(L, -2, 1);
+  if (lua_pcall(L, 3, 0, 0) != LUA_OK || lua_gettop(L) != top) fail("the next call failed");
+  const std::vector<std::string> next = take_messages();
+  if (next != std::vector<std::string>{"next {\n  1\n}"}) fail("the next call logged wrongly");
+
+  lua_close(L);
+  return 0;
+}
