@@ -17,16 +17,17 @@
 #ifndef QUELTO_INTERNAL_H
 #define QUELTO_INTERNAL_H
 
-/* The same declaration as lua.h's, so that this header needs no Lua header. */
-typedef struct lua_State lua_State;
+/* lua.h's lua_State, named by its struct so that no Lua header is needed. */
+struct lua_State;
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Pushes the module table (and leaves the logger metatable below it);
- * returns 1. A lua_CFunction: call it through Lua, as above. */
-int luaopen_quelto_internal(lua_State* L);
+ * returns 1. It may raise Lua errors, so it runs as a lua_CFunction called by
+ * Lua, as above, or from within one. */
+int luaopen_quelto_internal(struct lua_State* L);
 
 #ifdef __cplusplus
 }
