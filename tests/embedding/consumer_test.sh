@@ -3,7 +3,8 @@
 # configured and built in a temporary directory, and runs: its script's records
 # land in the host's appender, and a host that keeps `configure` from
 # untrusted scripts really does.
-#   consumer_test.sh subdirectory|fetchcontent|package SOURCE_DIR BUILD_DIR
+#   consumer_test.sh subdirectory|fetchcontent|package SOURCE_DIR BUILD_DIR LUA
+# LUA is the pkg-config package of the Lua the module was built for.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../install/check.sh"
@@ -11,12 +12,15 @@ source "$here/../install/check.sh"
 way=$1
 source_dir=$2
 build=$3
+lua=$4
+other_lua=lua5.4
+[ "$lua" == lua5.4 ] && other_lua=lua5.3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export CMAKE_BUILD_PARALLEL_LEVEL=2
 
 consumer=$work/build
-configure_args=(-S "$here/$way" -B "$consumer")
+configure_args=(-S "$here/$way" -B "$consumer" -DCONSUMER_LUA="$lua")
 case $way in
   subdirectory)
     configure_args+=(-DQUELTO_SOURCE_DIR="$source_dir")
@@ -31,11 +35,11 @@ case $way in
       PREFIX=/opt/quelto >/dev/null
     prefix=$work/stage/opt/quelto
     configure_args+=(-DCMAKE_PREFIX_PATH="$prefix")
-    module_dir=$prefix$(pkg-config --define-variable=prefix= --variable=INSTALL_CMOD lua5.3)
+    module_dir=$prefix$(pkg-config --define-variable=prefix= --variable=INSTALL_CMOD "$lua")
 
-    out=$(cmake "${configure_args[@]}" -B "$work/other-lua" -DCONSUMER_LUA=lua5.4 2>&1)
+    out=$(cmake "${configure_args[@]}" -B "$work/other-lua" -DCONSUMER_LUA=$other_lua 2>&1)
     status=$?
-    message="quelto_internal in $prefix was built for lua5.3, not for lua5.4: build and install it for that Lua, or link lua5.3 and ask for it."
+    message="quelto_internal in $prefix was built for $lua, not for $other_lua: build and install it for that Lua, or link $lua and ask for it."
     if [ $status -ne 0 ] && [[ "$(tr -s ' \n' '  ' <<<"$out")" == *"$message"* ]]; then
       pass "asking for another Lua fails with the package's reason"
     else
