@@ -60,6 +60,15 @@ expect_eq "$way: the script's records land in the host's appender" \
   "$(printf 'WARN consumer: from the script: {\n  1,\n  two = 2\n}\nINFO consumer: and 600')" \
   "$(cd "$here" && "$consumer/minimal_host" script.lua 2>&1)"
 
+out=$(LUA_CPATH="$consumer/?.so" LUA_INIT= "$lua" - "$here/../install/stdout.properties" <<'LUA' 2>&1
+local q = require "consumer_plugin"
+q.configure(arg[1])
+q.get_log("plugin"):info("from a module of the consumer's: ", { 1 })
+LUA
+)
+expect_eq "$way: a C module of the consumer's links the library in" \
+  "$(printf "INFO plugin: from a module of the consumer's: {\n  1\n}")" "$out"
+
 # The probe first shows that each way to configure is open in a state set up
 # as usual, then that the untrusted host closes all of them.
 probe_records() {
