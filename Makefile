@@ -1,7 +1,8 @@
 # make demo   install missing packages, build, run the demo
 # make test   install missing packages, build, run every test
 # make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
-#             install quelto_internal.so into Lua's C-module directory
+#             install quelto_internal.so into Lua's C-module directory, and
+#             the header, static library and CMake package for C++ programs
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make bench  install the peers too, build with the benchmarks, run them
 # make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test

@@ -37,6 +37,8 @@ build = {
     CMAKE_INSTALL_PREFIX = "$(PREFIX)",
     -- The rock's own library directory, from which LuaRocks deploys the module.
     QUELTO_INSTALL_CMOD = "$(LIBDIR)",
+    -- A rock is the module only: no header, static library or CMake package.
+    QUELTO_INSTALL_EMBEDDING = "OFF",
     QUELTO_TESTS = "OFF",
     QUELTO_HOST = "OFF",
   },

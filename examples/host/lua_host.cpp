@@ -1,11 +1,9 @@
 #include "lua_host.h"
 
+#include <quelto_internal.h>  // the module's entry point, linked into this program
+
 #include <log4cpp/Category.hh>
 #include <string>
-
-// The module's entry point, linked into this program. A host that loads the
-// installed quelto_internal.so through package.cpath needs no declaration.
-extern "C" int luaopen_quelto_internal(lua_State* L);
 
 namespace host {
 namespace {

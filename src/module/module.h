@@ -3,6 +3,8 @@
 
 #include <lua.hpp>
 
+#include "../../include/quelto_internal.h"  // the entry point, as hosts see it
+
 namespace quelto {
 
 /// configure(path): sets log4cpp up from a properties file.
@@ -12,6 +14,3 @@ int configure(lua_State* L);
 int get_priority_map(lua_State* L);
 
 }  // namespace quelto
-
-/// Called by the host on `require "quelto_internal"`; returns the module table.
-extern "C" int luaopen_quelto_internal(lua_State* L);

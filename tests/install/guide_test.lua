@@ -91,6 +91,13 @@ for _, ex in ipairs(examples(read(readme_path))) do
     check(name, mask(ex.output), mask(run("cd '" .. dir .. "' && " .. command)))
   end
 end
+-- The minimal host of "Embedding in a C++ program" is the one the consumer
+-- projects build and run (tests/embedding), word for word.
+local readme_dir = readme_path:match("^(.*)/[^/]*$") or "."
+local host_block = read(readme_path):match("\n```cpp\n(#include <quelto_internal.h>\n.-)```\n")
+check("the guide's minimal host is tests/embedding/minimal_host.cpp",
+      read(readme_dir .. "/tests/embedding/minimal_host.cpp"), host_block or "(no such block)")
+
 -- The errors table: a row whose first cell starts with a call in backticks
 -- names, as the first backticked text of its second cell, the error that the
 -- call raises (run as a script of its own, position stripped).

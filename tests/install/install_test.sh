@@ -2,7 +2,8 @@
 # The install rule: the module lands in lua5.3.pc's INSTALL_CMOD under the
 # chosen prefix (staged under a temporary DESTDIR), loads from there with
 # nothing else on the path, and that directory is one the interpreter
-# searches by default.
+# searches by default. Beside it go the header, the static library and the
+# CMake package for programs that link the module in.
 #   install_test.sh SOURCE_DIR BUILD_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,8 +17,23 @@ trap 'rm -rf "$stage"' EXIT
 lua_prefix=$(pkg-config --variable=prefix lua5.3)
 cmod=$(pkg-config --variable=INSTALL_CMOD lua5.3)
 
-# The installed files under a stage, one per line, relative to it.
-installed_files() { (cd "$1" && find . -type f | sed 's|^\./|/|' | sort); }
+# The installed files under a stage, one per line, relative to it. The name of
+# the package's per-configuration file depends on the build type: shown as *.
+installed_files() {
+  (cd "$1" && find . -type f | sed -e 's|^\./|/|' -e 's|targets-[a-z]*\.cmake$|targets-*.cmake|' |
+    sort)
+}
+
+# What an install under PREFIX should hold, in the order of installed_files.
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+expected_files() {
+  local package=$1/$libdir/cmake/quelto_internal
+  printf '%s\n' "$1/include/quelto_internal.h" "$1/$libdir/libquelto_internal.a" \
+    "$package/quelto_internal-config.cmake" "$package/quelto_internal-targets.cmake" \
+    "$package/quelto_internal-targets-*.cmake" \
+    "$(pkg-config --define-variable=prefix="$1" --variable=INSTALL_CMOD lua5.3)/quelto_internal.so" |
+    sort
+}
 
 # Loads the module with LUA_CPATH set to exactly one directory, logs one
 # record to stdout, and prints where the module came from after it.
@@ -30,10 +46,10 @@ print(package.searchpath("quelto_internal", package.cpath))
 LUA
 }
 
-# 1. Lua's own prefix: exactly the module, in INSTALL_CMOD.
+# 1. Lua's own prefix: the module in INSTALL_CMOD, the rest for C++ programs.
 DESTDIR="$stage/default" cmake --install "$build" --prefix "$lua_prefix" >/dev/null
-expect_eq "only the module is installed, into INSTALL_CMOD" \
-  "$cmod/quelto_internal.so" "$(installed_files "$stage/default")"
+expect_eq "the module goes into INSTALL_CMOD, the library beside it" \
+  "$(expected_files "$lua_prefix")" "$(installed_files "$stage/default")"
 expect_eq "the staged module loads and logs" \
   "$(printf 'WARN installed: loaded, {\n  ok = true\n}\n%s' "$stage/default$cmod/quelto_internal.so")" \
   "$(load_from "$stage/default$cmod" 2>&1)"
@@ -42,12 +58,11 @@ expect_eq "the staged module loads and logs" \
 #    default, whatever prefix the build directory was configured with, and PREFIX.
 make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make" >/dev/null
 expect_eq "make install: Lua's prefix by default" \
-  "$cmod/quelto_internal.so" "$(installed_files "$stage/make")"
+  "$(expected_files "$lua_prefix")" "$(installed_files "$stage/make")"
 make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make-opt" \
   PREFIX=/opt/quelto >/dev/null
 expect_eq "make install: PREFIX is honoured" \
-  "$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)/quelto_internal.so" \
-  "$(installed_files "$stage/make-opt")"
+  "$(expected_files /opt/quelto)" "$(installed_files "$stage/make-opt")"
 
 # 3. Without LUA_CPATH the interpreter looks in INSTALL_CMOD, so after a real
 #    install a plain require finds the module.
@@ -60,7 +75,7 @@ esac
 # 4. Another prefix: INSTALL_CMOD as pkg-config computes it for that prefix.
 DESTDIR="$stage/opt" cmake --install "$build" --prefix /opt/quelto >/dev/null
 opt_cmod=$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)
-expect_eq "the prefix is honoured" "$opt_cmod/quelto_internal.so" "$(installed_files "$stage/opt")"
+expect_eq "the prefix is honoured" "$(expected_files /opt/quelto)" "$(installed_files "$stage/opt")"
 expect_ok "the module under another prefix loads" load_from "$stage/opt$opt_cmod"
 
 # 5. The installed module takes Lua from the interpreter that loads it.

@@ -1,0 +1,36 @@
+/* quelto_internal: logging from Lua through log4cpp, linked into a program.
+ *
+ * The program provides Lua (it links its own liblua) and sets log4cpp up, in
+ * code or by letting a script call `configure`. It makes the module reachable
+ * to `require` before running scripts, either loaded at once:
+ *
+ *   luaL_requiref(L, "quelto_internal", luaopen_quelto_internal, 0);
+ *   lua_pop(L, 1);
+ *
+ * or on the first `require`, through package.preload:
+ *
+ *   luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_PRELOAD_TABLE);
+ *   lua_pushcfunction(L, luaopen_quelto_internal);
+ *   lua_setfield(L, -2, "quelto_internal");
+ *   lua_pop(L, 1);
+ */
+#ifndef QUELTO_INTERNAL_H
+#define QUELTO_INTERNAL_H
+
+/* lua.h's lua_State, named by its struct so that no Lua header is needed. */
+struct lua_State;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Pushes the module table (and leaves the logger metatable below it);
+ * returns 1. It may raise Lua errors, so it runs as a lua_CFunction called by
+ * Lua, as above, or from within one. */
+int luaopen_quelto_internal(struct lua_State* L);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUELTO_INTERNAL_H */

@@ -1,0 +1,30 @@
+-- Run by untrusted_host: looks for `configure` every way a script could and
+-- logs, for each way, whether it found it.
+--   probe.lua MODULE_DIR   (the directory of quelto_internal.so)
+local module_dir = arg[1]
+local q = require "quelto_internal"
+local log = q.get_log("probe")
+
+local function fresh_require()
+  package.loaded.quelto_internal = nil
+  return require "quelto_internal"
+end
+
+local ways = {
+  { "the module table", function() return q end },
+  { "require again", fresh_require },
+  { "the preload entry", function() return package.preload.quelto_internal("quelto_internal") end },
+  { "quelto_internal.so on package.cpath", function()
+    package.preload.quelto_internal = nil
+    package.cpath = module_dir .. "/?.so"
+    return fresh_require()
+  end },
+  { "package.loadlib", function()
+    return package.loadlib(module_dir .. "/quelto_internal.so", "luaopen_quelto_internal")()
+  end },
+}
+for _, way in ipairs(ways) do
+  local ok, module = pcall(way[2])
+  local found = ok and type(module) == "table" and type(module.configure) == "function"
+  log:info(way[1], ": ", found and "configure" or "no configure")
+end
