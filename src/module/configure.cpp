@@ -1,9 +1,9 @@
 // configure(path) and get_priority_map().
 #include <log4cpp/Configurator.hh>
 #include <log4cpp/Priority.hh>
-#include <log4cpp/PropertyConfigurator.hh>
 #include <string>
 
+#include "configuration.h"
 #include "guard.h"
 #include "messages.h"
 #include "module.h"
@@ -14,7 +14,7 @@ int configure(lua_State* L) {
   const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
   return guarded(L, [path] {
     try {
-      log4cpp::PropertyConfigurator::configure(std::string(path));
+      configure_from_file(std::string(path));
     } catch (const log4cpp::ConfigureFailure& e) {
       throw Raise(std::string(messages::kConfigureFailure) + e.what());
     } catch (const std::exception& e) {

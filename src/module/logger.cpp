@@ -8,6 +8,7 @@
 #include "guard.h"
 #include "messages.h"
 #include "render_message.h"
+#include "shared_state.h"
 
 namespace quelto {
 namespace {
@@ -64,6 +65,7 @@ int get_log(lua_State* L) {
   }
   log4cpp::Category* category = nullptr;
   guarded(L, [&] {
+    const shared::SharedUse use;  // not while a configuration changes the hierarchy
     category =
         name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
     return 0;

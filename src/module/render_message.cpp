@@ -7,6 +7,7 @@
 #include "../render/table_traverser.h"
 #include "../render/write_basetype.h"
 #include "../render/write_table.h"
+#include "shared_state.h"
 
 namespace quelto {
 namespace {
@@ -55,8 +56,10 @@ void log_message(lua_State* L, int first, log4cpp::Category& category, int prior
   // is still caught here; the string overload of `log` takes it as the
   // message itself (never as a format), without a copy of ours, and lets no
   // exception out. A bad buffer hands on what was written before it went bad.
+  // Only the hand-off holds the shared lock: rendering runs Lua code.
   utils::MessageBuffer message;
   render_arguments(L, first, message);
+  const shared::SharedUse use;
   category.log(priority, message.text());
 }
 

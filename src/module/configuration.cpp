@@ -1,0 +1,106 @@
+#include "configuration.h"
+
+#include <log4cpp/Appender.hh>
+#include <log4cpp/Category.hh>
+#include <log4cpp/PropertyConfigurator.hh>
+#include <log4cpp/SyslogAppender.hh>
+#include <memory>
+#include <new>
+#include <set>
+#include <vector>
+
+#include "shared_state.h"
+
+namespace quelto {
+namespace {
+
+// log4cpp's registration function is private to its appenders. An explicit
+// instantiation may name a private member (access is not checked there),
+// which lets this template define `register_appender` as a call of it.
+void register_appender(log4cpp::Appender* appender);
+template <void (*Register)(log4cpp::Appender*)>
+struct RegistryAccess {
+  friend void register_appender(log4cpp::Appender* appender) { Register(appender); }
+};
+template struct RegistryAccess<&log4cpp::Appender::_addAppender>;
+
+using AppenderSet = std::set<log4cpp::Appender*>;
+
+// Every appender that a configuration run by the module created and that the
+// module has not released yet. Guarded by the exclusive lock. Built in static
+// room, so that it takes no heap block before it names an appender, and never
+// destroyed, like the appenders it names: a thread may still configure while
+// the process exits.
+AppenderSet& created_appenders() {
+  alignas(AppenderSet) static unsigned char room[sizeof(AppenderSet)];
+  static auto* const created = new (room) AppenderSet;
+  return *created;
+}
+
+// The appenders attached to any category now.
+AppenderSet attached_appenders() {
+  const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
+      log4cpp::Category::getCurrentCategories());
+  AppenderSet attached;
+  for (log4cpp::Category* category : *categories) {
+    const AppenderSet appenders = category->getAllAppenders();
+    attached.insert(appenders.begin(), appenders.end());
+  }
+  return attached;
+}
+
+// Frees an appender that no category holds. log4cpp's registry is keyed by
+// name and an appender's destructor erases its name, also when a newer
+// appender of that name (the one that replaced it) is registered: that one
+// is put back, so that `Appender::getAppender` and `Appender::reopenAll`
+// still find it.
+void release(log4cpp::Appender* appender) {
+  log4cpp::Appender* registered = log4cpp::Appender::getAppender(appender->getName());
+  delete appender;  // closes its file, socket or syslog connection
+  if (registered != nullptr && registered != appender) register_appender(registered);
+}
+
+// Records what the configuration just run created, and releases what it
+// replaced. Runs while the exclusive lock is held.
+void settle(const AppenderSet& attached_before) {
+  AppenderSet& created = created_appenders();
+  const AppenderSet attached = attached_appenders();
+  for (log4cpp::Appender* appender : attached) {
+    // New objects: log4cpp frees none of its appenders before the
+    // configurator has made all its new ones, so no address is reused.
+    if (attached_before.count(appender) == 0) created.insert(appender);
+  }
+  bool closed_syslog = false;
+  for (auto it = created.begin(); it != created.end();) {
+    if (attached.count(*it) != 0) {
+      ++it;
+      continue;
+    }
+    closed_syslog |= dynamic_cast<log4cpp::SyslogAppender*>(*it) != nullptr;
+    release(*it);
+    it = created.erase(it);
+  }
+  if (closed_syslog) {
+    // Closing a local syslog appender closes the process's one syslog
+    // connection and forgets its tag; the appenders still in use open it again.
+    for (log4cpp::Appender* appender : created) {
+      if (dynamic_cast<log4cpp::SyslogAppender*>(appender) != nullptr) appender->reopen();
+    }
+  }
+}
+
+}  // namespace
+
+void configure_from_file(const std::string& path) {
+  const shared::ExclusiveUse alone;
+  const AppenderSet attached_before = attached_appenders();
+  try {
+    log4cpp::PropertyConfigurator::configure(path);
+  } catch (...) {
+    settle(attached_before);  // a failure may come after categories changed
+    throw;
+  }
+  settle(attached_before);
+}
+
+}  // namespace quelto

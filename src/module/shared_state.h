@@ -1,0 +1,48 @@
+// What the module shares between Lua states, and what guards it.
+//
+// log4cpp is one per process, while every Lua state that loads the module
+// may run on a thread of its own. log4cpp guards its category hierarchy and
+// each category's appender list itself, but its properties configurator is
+// not safe to run twice at once, and while it runs a category can have lost
+// its old appenders before it receives the new ones: a record logged then
+// reaches none. So every call the module makes into log4cpp holds one
+// process-wide reader/writer lock: shared by log calls and `get_log`, alone by
+// `configure`. Records are written through the old configuration or through
+// the new one, never through neither, and configurations never overlap.
+//
+// The priority gate of a log call takes no lock: it reads one word of the
+// category (its own priority), which a concurrent `configure` may be
+// rewriting; either value is a priority the category had, and log4cpp
+// itself reads it the same way. A filtered call thus costs no atomic
+// read-modify-write.
+//
+// The lock is held only around calls into log4cpp, never while Lua code
+// runs, so no Lua error can skip its release and no `__tostring` can wait on
+// it. It is statically initialised and never destroyed, so a thread that logs
+// while the process exits still finds it.
+#pragma once
+
+namespace quelto::shared {
+
+/// Holds the lock shared for its lifetime: for calls that log or look up a
+/// category.
+class SharedUse {
+ public:
+  SharedUse() noexcept;
+  ~SharedUse();
+  SharedUse(const SharedUse&) = delete;
+  SharedUse& operator=(const SharedUse&) = delete;
+};
+
+/// Holds the lock alone for its lifetime: for calls that change log4cpp's
+/// configuration. Waiting writers go before new readers, so a steady stream of
+/// log calls cannot keep `configure` waiting for ever.
+class ExclusiveUse {
+ public:
+  ExclusiveUse() noexcept;
+  ~ExclusiveUse();
+  ExclusiveUse(const ExclusiveUse&) = delete;
+  ExclusiveUse& operator=(const ExclusiveUse&) = delete;
+};
+
+}  // namespace quelto::shared
