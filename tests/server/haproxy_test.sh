@@ -5,8 +5,11 @@
 # Every thread's state loads the module and configures log4cpp as it starts;
 # several clients then log through it while others make it configure again
 # from many threads at once. Every record must be written once and intact,
-# and the server must survive and keep serving.
+# the server must survive and keep serving, and hold one descriptor on the
+# log file however often it configured.
 #   haproxy_test.sh HAPROXY MODULE_DIR
+# QUELTO_SERVER_REQUESTS (1000) and QUELTO_SERVER_CONFIGURES (100) set how
+# many requests each logging and each configuring client sends.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../install/check.sh"
@@ -15,9 +18,9 @@ haproxy=$1
 module_dir=$2
 threads=4
 log_clients=6
-requests_per_client=400
+requests_per_client=${QUELTO_SERVER_REQUESTS:-1000}
 configure_clients=3
-configures_per_client=40
+configures_per_client=${QUELTO_SERVER_CONFIGURES:-100}
 
 tmp=$(mktemp -d)
 server=""
@@ -99,10 +102,10 @@ fi
 url="http://127.0.0.1:$port"
 
 # Each client sends its requests one after another on one connection (curl's
-# URL ranges); the clients run at once. Client c logs ids c*10000+1 onwards.
+# URL ranges); the clients run at once. Client c logs ids c*1000000+1 onwards.
 clients=()
 for c in $(seq "$log_clients"); do
-  first=$((c * 10000 + 1))
+  first=$((c * 1000000 + 1))
   last=$((first + requests_per_client - 1))
   curl -s --max-time 60 "$url/log?id=[$first-$last]" >"$tmp/client$c.out" &
   clients+=($!)
@@ -125,12 +128,15 @@ if kill -0 "$server" 2>/dev/null; then alive=yes; pass "the server survives"; el
   fail "the server survives" "exit status $?" "$(tail -5 "$tmp/server.out")"
   server=""
 fi
+# One configuration is in force, so one descriptor is open on its file.
+open_on_log=$(find "/proc/$server/fd" -lname "$tmp/records.log" 2>/dev/null | wc -l)
+expect_eq "configuring again leaves one descriptor on the log file" 1 "$open_on_log"
 # Served by whichever thread takes it, after all the configuring.
 expect_eq "the server still serves" "logged 99" "$(curl -s --max-time 10 "$url/log?id=99")"
 
 # The ids of every client, and the one request after them.
 expected_records=$((log_clients * requests_per_client + 1))
-summary=$(lua5.3 "$here/records.lua" "$tmp/records.log" 99 $((log_clients * 10000 + 9999)) \
+summary=$(lua5.3 "$here/records.lua" "$tmp/records.log" 99 $((log_clients * 1000000 + 999999)) \
   2>"$tmp/records.err")
 expect_eq "every record is written once and intact" \
   "records: $expected_records, distinct: $expected_records, intact: $expected_records, unknown: 0" \
