@@ -56,7 +56,7 @@ ScratchDir::~ScratchDir() {
 }
 
 std::string ScratchDir::write(const std::string& name, const std::string& text) const {
-  const std::string file = path(name);
+  std::string file = path(name);
   std::ofstream(file, std::ios::binary) << text;
   return file;
 }

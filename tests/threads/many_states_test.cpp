@@ -105,8 +105,8 @@ std::string properties_for(const std::string& appender, const std::string& log_f
   std::string text = file_properties(appender, log_file);
   for (int thread = 1; thread <= kLoggingThreads; ++thread) {
     const std::string name = "w" + std::to_string(thread);
-    text += "log4cpp.category." + name + "=DEBUG, " + appender + "\n";
-    text += "log4cpp.additivity." + name + "=false\n";
+    text.append("log4cpp.category.").append(name).append("=DEBUG, ").append(appender);
+    text.append("\nlog4cpp.additivity.").append(name).append("=false\n");
   }
   return text;
 }
@@ -133,6 +133,7 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
   std::vector<std::vector<std::string>> wrong_results(kConfiguringThreads);
   std::vector<int> configured(kConfiguringThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kConfiguringThreads + kLoggingThreads);
   for (int t = 0; t < kConfiguringThreads; ++t) {
     threads.emplace_back([&, t] {
       LuaHost host;
@@ -189,6 +190,7 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
   EXPECT_EQ(duplicated, std::vector<std::string>());
   // Whatever is left is a record no script logged, or one that came out garbled.
   std::vector<std::string> unknown;
+  unknown.reserve(written.size());
   for (const auto& [text, count] : written) unknown.push_back(text);
   EXPECT_EQ(unknown, std::vector<std::string>());
 }
