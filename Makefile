@@ -4,13 +4,14 @@
 #             install quelto_internal.so into Lua's C-module directory, and
 #             the header, static library and CMake package for C++ programs
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
+# make tsan   the threaded tests, built with ThreadSanitizer
 # make bench  install the peers too, build with the benchmarks, run them
 # make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test install sanitize fuzz-long bench clean
+.PHONY: all deps build demo test install sanitize tsan fuzz-long bench clean
 
 all: build
 
@@ -39,13 +40,18 @@ sanitize: deps
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	scripts/run-sanitized.sh $(BUILD)-asan
 
+tsan: deps
+	cmake -S . -B $(BUILD)-tsan -DQUELTO_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target threads_tests safety_tests
+	scripts/run-tsan.sh $(BUILD)-tsan
+
 # New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
 FUZZ_SECONDS ?= 1800
 fuzz-long: build
 	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BENCH_BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BENCH_BUILD)
 
 BENCH_BUILD ?= build-bench
 BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/bench/?.so;;" \

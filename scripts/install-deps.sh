@@ -5,7 +5,10 @@
 set -euo pipefail
 
 packages=(lua5.3 liblua5.3-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
-          cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev "$@")
+          cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev haproxy curl "$@")
+# haproxy: the threaded server test starts its own, with its own config and
+# port. Where the package starts the system's service, that one listens on no
+# port (Debian's default config has no frontend) and is left alone.
 
 missing=()
 for p in "${packages[@]}"; do
