@@ -76,9 +76,12 @@ void settle(const AppenderSet& attached_before) {
       ++it;
       continue;
     }
-    closed_syslog |= dynamic_cast<log4cpp::SyslogAppender*>(*it) != nullptr;
-    release(*it);
+    // Forgotten before it is freed: putting a name back into log4cpp's
+    // registry can throw, and must not leave a freed appender recorded.
+    log4cpp::Appender* appender = *it;
     it = created.erase(it);
+    closed_syslog |= dynamic_cast<log4cpp::SyslogAppender*>(appender) != nullptr;
+    release(appender);
   }
   if (closed_syslog) {
     // Closing a local syslog appender closes the process's one syslog
