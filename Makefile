@@ -15,7 +15,7 @@ LUA ?= 5.3
 HOST_LUA ?=
 LUA_PC = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
 LUA_PROGRAM = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
-BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-lua$(LUA)))
+BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-$(LUA_PROGRAM)))
 CMAKE_FLAGS ?=
 LUA_FLAGS = -DQUELTO_LUA=$(LUA) $(if $(HOST_LUA),-DQUELTO_HOST_LUA=$(HOST_LUA))
 JOBS ?= $(shell nproc)
@@ -44,10 +44,9 @@ test-one: build
 # other interpreter and of the hosts whose Lua is compiled as C++.
 test: test-one
 	@set -e; for lua in $(OTHER_INTERPRETERS); do \
-	  $(MAKE) --no-print-directory test-one LUA=$$lua BUILD=build-lua$$lua; done
+	  $(MAKE) --no-print-directory test-one LUA=$$lua; done
 	@set -e; for host in $(CXX_HOSTS); do \
-	  $(MAKE) --no-print-directory test-one LUA=$${host%%:*} HOST_LUA=$${host#*:} \
-	    BUILD=build-$${host#*:}; done
+	  $(MAKE) --no-print-directory test-one LUA=$${host%%:*} HOST_LUA=$${host#*:}; done
 
 # The module's directory is the interpreter's INSTALL_CMOD under PREFIX, by default
 # Lua's own prefix, where `require` looks without LUA_CPATH. The prefix is
