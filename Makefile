@@ -5,6 +5,7 @@
 #             install quelto_internal.so into that Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make bench  install the peers too, build with the benchmarks, run them
+#             (the module beside lua-logging on 5.3, 5.4 and LuaJIT at the end)
 # make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
 #
 # LUA (5.1, 5.2, 5.3, 5.4 or luajit; 5.3 by default) picks the interpreter for
@@ -74,7 +75,19 @@ BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/
 
 bench:
 	@scripts/install-deps.sh lua-logging lua-inspect libbenchmark-dev
-	cmake -S . -B $(BENCH_BUILD) -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(BENCH_BUILD) -DQUELTO_LUA=5.3 -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
 	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
+	@set -e; for lua in 5.4 luajit; do \
+	  cmake -S . -B $(BENCH_BUILD)-$$lua -DQUELTO_LUA=$$lua -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \
+	    $(CMAKE_FLAGS) >/dev/null; \
+	  cmake --build $(BENCH_BUILD)-$$lua -j $(JOBS) >/dev/null; done
+	@echo; echo "| interpreter | measure | quelto | peer | peer time | peer / quelto |"
+	@echo "|---|---|---|---|---|---|"
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;;" lua5.3 bench/interpreters.lua $(ROUNDS)
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-5.4/?.so;;" lua5.4 bench/interpreters.lua $(ROUNDS)
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/interpreters.lua $(ROUNDS)
