@@ -37,9 +37,17 @@ function tree.make(nodes)
   return root
 end
 
+-- math.type where numbers have an integer subtype; elsewhere the module's
+-- rule: an integral value of at most 2^53 in magnitude is an integer.
+local number_type = math.type or function(n)
+  if type(n) ~= "number" then return nil end
+  if n == math.floor(n) and n >= -2 ^ 53 and n <= 2 ^ 53 then return "integer" end
+  return "float"
+end
+
 local function key_text(k)
-  if math.type(k) == "integer" then return "" end
-  if math.type(k) == "float" then return "[" .. string.format("%g", k) .. "] = " end
+  if number_type(k) == "integer" then return "" end
+  if number_type(k) == "float" then return "[" .. string.format("%g", k) .. "] = " end
   if k:find("\n", 1, true) then return '["' .. k:gsub("\n", "\\n") .. '"] = ' end
   if k:find(" ", 1, true) then return '["' .. k .. '"] = ' end
   return k .. " = "
@@ -49,7 +57,7 @@ local function value_text(v, level)
   local kind = type(v)
   if kind == "table" then return tree.dump(v, level + 1) end
   if kind == "string" then return '"' .. v .. '"' end
-  if math.type(v) == "float" then return string.format("%g", v) end
+  if number_type(v) == "float" then return string.format("%g", v) end
   return tostring(v)
 end
 
