@@ -1,15 +1,29 @@
 # make demo   install missing packages, build, run the demo
-# make test   install missing packages, build, run every test
-# make install [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
-#             install quelto_internal.so into Lua's C-module directory
+# make test   install missing packages, build for every interpreter, run every test
+# make test-one [LUA=5.4]  the same for one interpreter only
+# make install [LUA=5.4] [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
+#             install quelto_internal.so into that Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make bench  install the peers too, build with the benchmarks, run them
 # make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
-BUILD ?= build
+#
+# LUA (5.1, 5.2, 5.3, 5.4 or luajit; 5.3 by default) picks the interpreter for
+# every target; each has a build directory of its own. HOST_LUA (lua5.3-c++,
+# lua5.4-c++) builds the example host against Lua compiled as C++ and runs the
+# Lua-level tests in it.
+LUA ?= 5.3
+HOST_LUA ?=
+LUA_PC = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
+LUA_PROGRAM = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
+BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-lua$(LUA)))
 CMAKE_FLAGS ?=
+LUA_FLAGS = -DQUELTO_LUA=$(LUA) $(if $(HOST_LUA),-DQUELTO_HOST_LUA=$(HOST_LUA))
 JOBS ?= $(shell nproc)
+# What make test covers beside the default build.
+OTHER_INTERPRETERS = 5.1 5.2 5.4 luajit
+CXX_HOSTS = 5.3:lua5.3-c++ 5.4:lua5.4-c++
 
-.PHONY: all deps build demo test install sanitize fuzz-long bench clean
+.PHONY: all deps build demo test test-one install sanitize fuzz-long bench clean
 
 all: build
 
@@ -17,24 +31,33 @@ deps:
 	@scripts/install-deps.sh
 
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(LUA_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	cd examples && LUA_CPATH="$(abspath $(BUILD))/?.so;;" lua5.3 demo.lua
+	cd examples && LUA_CPATH="$(abspath $(BUILD))/?.so;;" $(LUA_PROGRAM) demo.lua
 
-test: build
+test-one: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The module's directory is lua5.3.pc's INSTALL_CMOD under PREFIX, by default
+# The default build with every test first, then the Lua-level suites of every
+# other interpreter and of the hosts whose Lua is compiled as C++.
+test: test-one
+	@set -e; for lua in $(OTHER_INTERPRETERS); do \
+	  $(MAKE) --no-print-directory test-one LUA=$$lua BUILD=build-lua$$lua; done
+	@set -e; for host in $(CXX_HOSTS); do \
+	  $(MAKE) --no-print-directory test-one LUA=$${host%%:*} HOST_LUA=$${host#*:} \
+	    BUILD=build-$${host#*:}; done
+
+# The module's directory is the interpreter's INSTALL_CMOD under PREFIX, by default
 # Lua's own prefix, where `require` looks without LUA_CPATH. The prefix is
 # given at install time, so a build directory configured earlier follows it.
-PREFIX ?= $(shell pkg-config --variable=prefix lua5.3)
+PREFIX ?= $(shell pkg-config --variable=prefix $(LUA_PC))
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 sanitize: deps
-	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(LUA_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	scripts/run-sanitized.sh $(BUILD)-asan
 
@@ -44,7 +67,7 @@ fuzz-long: build
 	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan $(BENCH_BUILD)
+	rm -rf build build-* $(BENCH_BUILD)
 
 BENCH_BUILD ?= build-bench
 BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/bench/?.so;;" \

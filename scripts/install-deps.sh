@@ -4,7 +4,8 @@
 #   scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(lua5.3 liblua5.3-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
+packages=(lua5.3 liblua5.3-dev lua5.1 liblua5.1-0-dev lua5.2 liblua5.2-dev lua5.4 liblua5.4-dev
+          luajit libluajit-5.1-dev lua-compat53-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
           cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev "$@")
 
 missing=()

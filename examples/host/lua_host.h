@@ -2,7 +2,14 @@
 // reachable through `require "quelto_internal"`, and one function of the host.
 #pragma once
 
+// Lua compiled as C++ has C++ linkage: its headers are included as they are.
+#if defined(QUELTO_LUA_CPP)
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+#else
 #include <lua.hpp>
+#endif
 
 namespace host {
 

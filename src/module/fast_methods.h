@@ -1,7 +1,7 @@
 // Log methods that LuaJIT compiles into the caller's trace.
 #pragma once
 
-#include <lua.hpp>
+#include "../render/lua_compat.h"
 
 namespace quelto {
 

@@ -1,7 +1,7 @@
 // Logger objects and the log calls.
 #pragma once
 
-#include <lua.hpp>
+#include "../render/lua_compat.h"
 
 namespace log4cpp {
 class Category;

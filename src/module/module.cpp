@@ -15,13 +15,14 @@ const luaL_Reg kModuleFunctions[] = {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lua_State* L) {
+  // First: in the wrong interpreter even the registration below could go wrong.
+  utils::lua::check_interpreter(L);
   luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
   quelto::install_fast_methods(L, -1);          // on LuaJIT: wraps them
-  luaL_checkversion(L);
   lua_createtable(L, 0, 3);
   luaL_setfuncs(L, kModuleFunctions, 0);
   return 1;  // the module table; the metatable stays below it

@@ -1,7 +1,7 @@
 // The module table's functions and the entry point.
 #pragma once
 
-#include <lua.hpp>
+#include "../render/lua_compat.h"
 
 namespace quelto {
 

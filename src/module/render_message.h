@@ -1,7 +1,7 @@
 // Rendering the arguments of a log call into one message.
 #pragma once
 
-#include <lua.hpp>
+#include "../render/lua_compat.h"
 
 namespace log4cpp {
 class Category;

@@ -1,7 +1,7 @@
-// Lua type codes as the host reports them, and the Lua headers as C.
+// Lua type codes as the host reports them, and the Lua API of the host.
 #pragma once
 
-#include <lua.hpp>
+#include "lua_compat.h"
 
 namespace utils::lua {
 

@@ -56,8 +56,8 @@ void write_basetype(lua_State* L, int index, int type, Stream& stream) {
       }
       break;
     case lua::Number:
-      if (lua_isinteger(L, index)) {
-        stream << static_cast<long long>(lua_tointegerx(L, index, nullptr));
+      if (long long integer = 0; lua::integer_value(L, index, &integer)) {
+        stream << integer;
       } else {
         stream << static_cast<double>(lua_tonumberx(L, index, nullptr));
       }

@@ -85,7 +85,7 @@ template <class Stream>
 void write_key(lua_State* L, Stream& stream) {
   switch (lua_type(L, -1)) {
     case lua::Number:
-      if (lua_isinteger(L, -1)) return;  // the line holds the value alone
+      if (long long integer = 0; lua::integer_value(L, -1, &integer)) return;  // value alone
       put(stream, "[");
       stream << static_cast<double>(lua_tonumberx(L, -1, nullptr));
       put(stream, "] = ");

@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# The install rule: the module lands in lua5.3.pc's INSTALL_CMOD under the
+# The install rule: the module lands in the interpreter's INSTALL_CMOD under the
 # chosen prefix (staged under a temporary DESTDIR), loads from there with
 # nothing else on the path, and that directory is one the interpreter
 # searches by default.
-#   install_test.sh SOURCE_DIR BUILD_DIR
+#   install_test.sh SOURCE_DIR BUILD_DIR [LUA]     (LUA: 5.1 ... 5.4 or luajit)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/check.sh"
 
 source_dir=$1
 build=$2
+lua_version=${3:-5.3}
+if [ "$lua_version" = luajit ]; then pc=luajit lua=luajit; else pc=lua$lua_version lua=lua$lua_version; fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 
-lua_prefix=$(pkg-config --variable=prefix lua5.3)
-cmod=$(pkg-config --variable=INSTALL_CMOD lua5.3)
+lua_prefix=$(pkg-config --variable=prefix "$pc")
+cmod=$(pkg-config --variable=INSTALL_CMOD "$pc")
 
 # The installed files under a stage, one per line, relative to it.
 installed_files() { (cd "$1" && find . -type f | sed 's|^\./|/|' | sort); }
@@ -22,11 +24,11 @@ installed_files() { (cd "$1" && find . -type f | sed 's|^\./|/|' | sort); }
 # Loads the module with LUA_CPATH set to exactly one directory, logs one
 # record to stdout, and prints where the module came from after it.
 load_from() {
-  LUA_CPATH="$1/?.so" LUA_INIT= lua5.3 - "$here/stdout.properties" <<'LUA'
+  LUA_CPATH="$1/?.so" LUA_INIT= "$lua" - "$here/stdout.properties" <<'LUA'
 local q = require "quelto_internal"
 q.configure(arg[1])
 q.get_log("installed"):warn("loaded, ", { ok = true })
-print(package.searchpath("quelto_internal", package.cpath))
+print((package.cpath:gsub("%?", "quelto_internal")))
 LUA
 }
 
@@ -40,18 +42,18 @@ expect_eq "the staged module loads and logs" \
 
 # 2. `make install`, with the build taken as done (-o build): Lua's prefix by
 #    default, whatever prefix the build directory was configured with, and PREFIX.
-make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make" >/dev/null
+make -s -C "$source_dir" -o build install BUILD="$build" LUA="$lua_version" DESTDIR="$stage/make" >/dev/null
 expect_eq "make install: Lua's prefix by default" \
   "$cmod/quelto_internal.so" "$(installed_files "$stage/make")"
-make -s -C "$source_dir" -o build install BUILD="$build" DESTDIR="$stage/make-opt" \
+make -s -C "$source_dir" -o build install BUILD="$build" LUA="$lua_version" DESTDIR="$stage/make-opt" \
   PREFIX=/opt/quelto >/dev/null
 expect_eq "make install: PREFIX is honoured" \
-  "$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)/quelto_internal.so" \
+  "$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD "$pc")/quelto_internal.so" \
   "$(installed_files "$stage/make-opt")"
 
 # 3. Without LUA_CPATH the interpreter looks in INSTALL_CMOD, so after a real
 #    install a plain require finds the module.
-default_cpath=$(env -u LUA_CPATH -u LUA_CPATH_5_3 -u LUA_INIT lua5.3 -e 'io.write(package.cpath)')
+default_cpath=$(env -u LUA_CPATH -u LUA_CPATH_5_1 -u LUA_CPATH_5_2 -u LUA_CPATH_5_3 -u LUA_CPATH_5_4 -u LUA_INIT "$lua" -e 'io.write(package.cpath)')
 case ";$default_cpath;" in
   *";$cmod/?.so;"*) pass "INSTALL_CMOD is on the default package.cpath" ;;
   *) fail "INSTALL_CMOD is on the default package.cpath" "$cmod not in $default_cpath" ;;
@@ -59,7 +61,7 @@ esac
 
 # 4. Another prefix: INSTALL_CMOD as pkg-config computes it for that prefix.
 DESTDIR="$stage/opt" cmake --install "$build" --prefix /opt/quelto >/dev/null
-opt_cmod=$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD lua5.3)
+opt_cmod=$(pkg-config --define-variable=prefix=/opt/quelto --variable=INSTALL_CMOD "$pc")
 expect_eq "the prefix is honoured" "$opt_cmod/quelto_internal.so" "$(installed_files "$stage/opt")"
 expect_ok "the module under another prefix loads" load_from "$stage/opt$opt_cmod"
 

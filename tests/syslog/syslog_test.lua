@@ -1,7 +1,7 @@
 -- Logs through examples/syslog.properties (its port changed to the test
 -- daemon's) and ends with a marker record, which tells the test that every
 -- record before it has arrived.
---   lua5.3 syslog_test.lua PROPERTIES
+--   lua5.x syslog_test.lua PROPERTIES
 local q = require "quelto_internal"
 q.configure(arg[1])
 local log = q.get_log("syslogtest")

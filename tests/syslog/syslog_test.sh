@@ -4,13 +4,14 @@
 # output file under a temporary directory, stopped by its process id at the
 # end. The records must arrive with their priorities mapped to syslog
 # severities and their messages intact, a multi-line table dump included.
-#   syslog_test.sh RSYSLOGD SOURCE_DIR
+#   syslog_test.sh RSYSLOGD SOURCE_DIR [LUA_PROGRAM]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../install/check.sh"
 
 rsyslogd=$1
 source_dir=$2
+lua=${3:-lua5.3}
 tmp=$(mktemp -d)
 daemon=""
 stop_daemon() {
@@ -83,7 +84,7 @@ sed "s/^\(log4cpp.appender.syslog.portNumber\)=.*/\1=$port/" \
 printf '%s\n' "log4cpp.category.syslogtest=DEBUG" "log4cpp.category.syslogtest.quiet=WARN" \
   >>"$tmp/syslog.properties"
 
-expect_ok "the script logs" lua5.3 "$here/syslog_test.lua" "$tmp/syslog.properties"
+expect_ok "the script logs" "$lua" "$here/syslog_test.lua" "$tmp/syslog.properties"
 
 for _ in $(seq 100); do
   grep -q 'end of test<end>' "$tmp/records.log" 2>/dev/null && break

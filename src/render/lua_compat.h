@@ -1,0 +1,69 @@
+// The one place where the interpreters the module serves differ.
+//
+// The module is one source for Lua 5.1, 5.2, 5.3, 5.4 and LuaJIT, and for Lua
+// compiled as C++. The build says which through definitions:
+//   QUELTO_LUA_COMPAT53  5.1, 5.2 and LuaJIT: the 5.3 API through compat-5.3,
+//                        compiled into the module under a prefix of its own
+//   QUELTO_LUAJIT        the host is LuaJIT
+//   QUELTO_LUA_CPP       the host's Lua is compiled as C++: its API has C++
+//                        linkage and its errors are C++ exceptions
+// Every other file includes this header (through lua_type.h) and writes to
+// the 5.3 API; only the functions below know which interpreter is underneath.
+#pragma once
+
+#if defined(QUELTO_LUA_CPP)
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+#elif defined(QUELTO_LUA_COMPAT53)
+// compat-5.3.h declares its functions without a linkage of their own; they
+// are compiled as C, so they are declared here as C. The headers it includes
+// come first, so that only its own declarations land inside the block.
+#include <limits.h>
+#include <stddef.h>
+#include <string.h>
+
+#include <lua.hpp>
+extern "C" {
+#include <compat-5.3.h>
+}
+#else
+#include <lua.hpp>
+#endif
+
+namespace utils::lua {
+
+/// The largest magnitude up to which a double holds every integer exactly: 2^53.
+inline constexpr double kExactIntegerLimit = 9007199254740992.0;
+
+/// Whether the number at `index` is written as an integer, and which. On 5.3
+/// and 5.4 that is a number of the integer subtype. Interpreters without one
+/// have only doubles: there a double with an integral value of magnitude up to
+/// 2^53 counts as an integer, and every other double (2^53 + 2, 1e16, inf,
+/// nan) is written as a float, as the integer subtype would never hold it.
+inline bool integer_value(lua_State* L, int index, long long* value) {
+#if LUA_VERSION_NUM >= 503
+  if (!lua_isinteger(L, index)) return false;
+  *value = static_cast<long long>(lua_tointegerx(L, index, nullptr));
+  return true;
+#else
+  const double number = lua_tonumber(L, index);
+  // Compared before any conversion: a cast of a larger double is undefined.
+  if (!(number >= -kExactIntegerLimit && number <= kExactIntegerLimit)) return false;
+  const auto integer = static_cast<long long>(number);
+  if (static_cast<double>(integer) != number) return false;
+  *value = integer;
+  return true;
+#endif
+}
+
+/// The interpreter this build serves, as its error messages name it.
+const char* built_for();
+
+/// Raises a Lua error when the host is not the interpreter the module was
+/// built for. Lua 5.2 and later check themselves (`luaL_checkversion`); 5.1
+/// and LuaJIT share one API with no version in it, so each build tells them
+/// apart by a type only LuaJIT has.
+void check_interpreter(lua_State* L);
+
+}  // namespace utils::lua
