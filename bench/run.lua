@@ -145,7 +145,7 @@ local function instructions(name)
     local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
       "lua5.3 %s/count.lua %s %d >/dev/null 2>&1", out, os.getenv("BENCH_DIR") or "bench",
       name, n))
-    local text = ok and io.open(out):read("a") or ""
+    local text = ok and io.open(out):read("*a") or ""
     os.remove(out)
     return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
   end
@@ -160,7 +160,7 @@ if os.getenv("BENCH_CALLGRIND") ~= "0" then
 end
 
 -- Memory, in a process of its own so that the tables above do not count.
-local memory = io.popen("lua5.3 " .. (os.getenv("BENCH_DIR") or "bench") .. "/memory.lua"):read("a")
+local memory = io.popen("lua5.3 " .. (os.getenv("BENCH_DIR") or "bench") .. "/memory.lua"):read("*a")
 local function field(name) return tonumber(memory:match(name .. "=(%-?[%d.]+)")) end
 
 print(string.format("%d rounds; ratios are medians of per-round ratios (min–max); " ..

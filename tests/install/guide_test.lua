@@ -21,7 +21,7 @@ end
 
 local function read(path)
   local f = assert(io.open(path, "r"))
-  local text = f:read("a")
+  local text = f:read("*a")
   f:close()
   return text
 end
@@ -34,7 +34,7 @@ end
 
 local function run(command)
   local p = assert(io.popen(command .. " 2>&1", "r"))
-  local out = p:read("a")
+  local out = p:read("*a")
   p:close()
   return out
 end

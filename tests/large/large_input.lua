@@ -25,7 +25,7 @@ end
 
 local function read_file(name)
   local f = assert(io.open(name, "r"))
-  local text = f:read("a")
+  local text = f:read("*a")
   f:close()
   return text
 end

@@ -36,7 +36,7 @@ end
 --- The records since the last clear: { {priority=, category=, message=}, ... }.
 function capture.records()
   local f = assert(io.open(path, "r"))
-  local text = f:read("a")
+  local text = f:read("*a")
   f:close()
   local records = {}
   for priority, category, message in text:gmatch("(%u+)|([^|]*)|(.-)<end>\n") do

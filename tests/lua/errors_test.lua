@@ -2,6 +2,7 @@
 -- errors, and errors of metamethods passed through unchanged.
 local q = require "quelto_internal"
 local capture = require "capture"
+local host = require "host"
 
 local methods = { "debug", "info", "notice", "warn", "alert", "error", "critical",
                   "emergency", "fatal", "log" }
@@ -38,13 +39,39 @@ describe("bad arguments", function()
   end)
 
   it("to log() name the priority", function()
-    local priorities = { 2.5, "high", {}, nil }
+    local priorities = { "high", {}, nil, host.integers and 2.5 or nil }
     for i = 1, 4 do
       local err = error_of(log.log, log, priorities[i], "message")
       assert.truthy(err:find("bad argument #2 to 'log'", 1, true) or
                     err:find("bad argument #2 to '?'", 1, true), err)
     end
-    assert.truthy(error_of(function() log:log(2.5) end):find("bad argument #1 to 'log'", 1, true))
+    assert.truthy(error_of(function() log:log("x") end):find("bad argument #1 to 'log'", 1, true))
+  end)
+
+  it("to log() are the host's luaL_checkinteger rules", function()
+    -- { priority, record's priority with an integer subtype, without one }
+    local rows = {
+      { 600, "INFO", "INFO" },
+      { "300", "ERROR", "ERROR" },
+      { 600.0, "INFO", "INFO" },
+      { 600.9, nil, "INFO" },  -- without an integer subtype the host truncates
+      { 200.5, nil, "CRIT" },
+    }
+    for _, row in ipairs(rows) do
+      local expected = row[3]
+      if host.integers then expected = row[2] end
+      capture.clear()
+      local ok, err = pcall(log.log, log, row[1], "at ", row[1])
+      if expected == nil then
+        assert.is_false(ok)
+        assert.truthy(err:find("(number has no integer representation)", 1, true), err)
+      else
+        assert.is_true(ok, err)
+        local records = capture.records()
+        assert.are.equal(1, #records)
+        assert.are.equal(expected, records[1].priority, tostring(row[1]))
+      end
+    end
   end)
 
   it("to get_log raise the fixed text", function()
