@@ -4,8 +4,9 @@
 -- methods are the methods.
 local q = require "quelto_internal"
 local capture = require "capture"
+local host = require "host"
 
-local unpack = table.unpack or unpack
+local unpack = host.unpack
 
 local metatable = debug.getregistry().QueltoLogger
 local priority_of = {
@@ -221,8 +222,7 @@ for _, mode in ipairs(modes) do
         local fast = outcome(function() fake[name](fake, 700) end)
         assert.are.same(outcome(function() c_fake[name](c_fake, 700) end), fast, name)
       end
-      -- LuaJIT names a userdata by its type, the others by its metatable's __name.
-      local fake_type = jit and "userdata" or "QueltoLogger"
+      local fake_type = host.names_userdata and "QueltoLogger" or "userdata"
       assert.are.equal("calling 'info' on bad self (QueltoLogger expected, got " .. fake_type .. ")",
                        outcome(function() fake:info() end).error)
       assert.are.equal("bad argument #1 to 'info' (QueltoLogger expected, got string)",
