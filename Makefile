@@ -78,4 +78,9 @@ bench:
 	cmake -S . -B $(BENCH_BUILD) -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
-	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
+	$(BENCH_ENV) BENCH_RATIOS="$(abspath $(BENCH_BUILD))/ratios-5.3" lua5.3 bench/run.lua $(ROUNDS)
+	cmake -S . -B $(BENCH_BUILD)-luajit -DQUELTO_LUA=luajit -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \
+	  $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD)-luajit -j $(JOBS)
+	LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  BENCH_RATIOS="$(abspath $(BENCH_BUILD))/ratios-5.3" luajit bench/jit.lua $(ROUNDS)

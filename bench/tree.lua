@@ -37,9 +37,17 @@ function tree.make(nodes)
   return root
 end
 
+-- math.type, and on interpreters without an integer subtype what the module
+-- writes as an integer there: an integral double of magnitude up to 2^53.
+local function number_type(x)
+  if math.type then return math.type(x) end
+  if type(x) ~= "number" then return nil end
+  return (x % 1 == 0 and math.abs(x) <= 2 ^ 53) and "integer" or "float"
+end
+
 local function key_text(k)
-  if math.type(k) == "integer" then return "" end
-  if math.type(k) == "float" then return "[" .. string.format("%g", k) .. "] = " end
+  if number_type(k) == "integer" then return "" end
+  if number_type(k) == "float" then return "[" .. string.format("%g", k) .. "] = " end
   if k:find("\n", 1, true) then return '["' .. k:gsub("\n", "\\n") .. '"] = ' end
   if k:find(" ", 1, true) then return '["' .. k .. '"] = ' end
   return k .. " = "
@@ -49,7 +57,7 @@ local function value_text(v, level)
   local kind = type(v)
   if kind == "table" then return tree.dump(v, level + 1) end
   if kind == "string" then return '"' .. v .. '"' end
-  if math.type(v) == "float" then return string.format("%g", v) end
+  if number_type(v) == "float" then return string.format("%g", v) end
   return tostring(v)
 end
 
