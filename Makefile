@@ -5,6 +5,7 @@
 #             install quelto_internal.so into that Lua's C-module directory
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make bench  install the peers too, build with the benchmarks, run them
+#             (the module beside lua-logging on 5.3, 5.4 and LuaJIT at the end)
 # make fuzz-long [FUZZ_SECONDS=1800]  the fuzz target for longer than in make test
 #
 # LUA (5.1, 5.2, 5.3, 5.4 or luajit; 5.3 by default) picks the interpreter for
@@ -15,7 +16,7 @@ LUA ?= 5.3
 HOST_LUA ?=
 LUA_PC = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
 LUA_PROGRAM = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
-BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-lua$(LUA)))
+BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-$(LUA_PROGRAM)))
 CMAKE_FLAGS ?=
 LUA_FLAGS = -DQUELTO_LUA=$(LUA) $(if $(HOST_LUA),-DQUELTO_HOST_LUA=$(HOST_LUA))
 JOBS ?= $(shell nproc)
@@ -44,10 +45,9 @@ test-one: build
 # other interpreter and of the hosts whose Lua is compiled as C++.
 test: test-one
 	@set -e; for lua in $(OTHER_INTERPRETERS); do \
-	  $(MAKE) --no-print-directory test-one LUA=$$lua BUILD=build-lua$$lua; done
+	  $(MAKE) --no-print-directory test-one LUA=$$lua; done
 	@set -e; for host in $(CXX_HOSTS); do \
-	  $(MAKE) --no-print-directory test-one LUA=$${host%%:*} HOST_LUA=$${host#*:} \
-	    BUILD=build-$${host#*:}; done
+	  $(MAKE) --no-print-directory test-one LUA=$${host%%:*} HOST_LUA=$${host#*:}; done
 
 # The module's directory is the interpreter's INSTALL_CMOD under PREFIX, by default
 # Lua's own prefix, where `require` looks without LUA_CPATH. The prefix is
@@ -75,12 +75,22 @@ BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/
 
 bench:
 	@scripts/install-deps.sh lua-logging lua-inspect libbenchmark-dev
-	cmake -S . -B $(BENCH_BUILD) -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(BENCH_BUILD) -DQUELTO_LUA=5.3 -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
-	$(BENCH_ENV) BENCH_RATIOS="$(abspath $(BENCH_BUILD))/ratios-5.3" lua5.3 bench/run.lua $(ROUNDS)
-	cmake -S . -B $(BENCH_BUILD)-luajit -DQUELTO_LUA=luajit -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \
-	  $(CMAKE_FLAGS)
-	cmake --build $(BENCH_BUILD)-luajit -j $(JOBS)
-	LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
-	  BENCH_RATIOS="$(abspath $(BENCH_BUILD))/ratios-5.3" luajit bench/jit.lua $(ROUNDS)
+	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
+	@set -e; for lua in 5.4 luajit; do \
+	  cmake -S . -B $(BENCH_BUILD)-$$lua -DQUELTO_LUA=$$lua -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \
+	    $(CMAKE_FLAGS) >/dev/null; \
+	  cmake --build $(BENCH_BUILD)-$$lua -j $(JOBS) >/dev/null; done
+	@echo; echo "| interpreter | measure | quelto | peer | peer time | peer / quelto |"
+	@echo "|---|---|---|---|---|---|"
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;;" lua5.3 bench/interpreters.lua $(ROUNDS)
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-5.4/?.so;;" lua5.4 bench/interpreters.lua $(ROUNDS)
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/interpreters.lua $(ROUNDS)
+	@echo
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/jit.lua $(ROUNDS)

@@ -1,5 +1,6 @@
--- Builds and installs quelto_internal from this checkout:
---   luarocks --lua-version=5.3 make --tree=DIR      (or --local)
+-- Builds and installs quelto_internal from this checkout, for the Lua that
+-- LuaRocks targets (5.1, 5.2, 5.3, 5.4 or LuaJIT):
+--   luarocks --lua-version=5.4 make --tree=DIR      (or --local)
 -- `luarocks make` builds the sources it runs in and never fetches `source`.
 rockspec_format = "3.0"
 package = "quelto_internal"
@@ -10,7 +11,7 @@ source = {
 }
 
 description = {
-  summary = "Logging from Lua 5.3 through log4cpp",
+  summary = "Logging from Lua through log4cpp",
   detailed = [[
 A native module that lets Lua scripts log through log4cpp, into the same
 categories and appenders as the C++ program that embeds them. Arguments of a
@@ -20,7 +21,7 @@ cycle and depth markers, objects through __tostring.]],
 }
 
 dependencies = {
-  "lua >= 5.3, < 5.4",
+  "lua >= 5.1, < 5.5",
 }
 
 external_dependencies = {
@@ -37,6 +38,8 @@ build = {
     CMAKE_INSTALL_PREFIX = "$(PREFIX)",
     -- The rock's own library directory, from which LuaRocks deploys the module.
     QUELTO_INSTALL_CMOD = "$(LIBDIR)",
+    -- The interpreter LuaRocks builds for; the module asks it for its version.
+    QUELTO_LUA_INTERPRETER = "$(LUA)",
     QUELTO_TESTS = "OFF",
     QUELTO_HOST = "OFF",
   },

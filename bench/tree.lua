@@ -37,12 +37,12 @@ function tree.make(nodes)
   return root
 end
 
--- math.type, and on interpreters without an integer subtype what the module
--- writes as an integer there: an integral double of magnitude up to 2^53.
-local function number_type(x)
-  if math.type then return math.type(x) end
-  if type(x) ~= "number" then return nil end
-  return (x % 1 == 0 and math.abs(x) <= 2 ^ 53) and "integer" or "float"
+-- math.type where numbers have an integer subtype; elsewhere the module's
+-- rule: an integral value of at most 2^53 in magnitude is an integer.
+local number_type = math.type or function(n)
+  if type(n) ~= "number" then return nil end
+  if n == math.floor(n) and n >= -2 ^ 53 and n <= 2 ^ 53 then return "integer" end
+  return "float"
 end
 
 local function key_text(k)

@@ -8,6 +8,20 @@
 set(QUELTO_LUA "5.3" CACHE STRING "Lua to build for: 5.1, 5.2, 5.3, 5.4 or luajit")
 set_property(CACHE QUELTO_LUA PROPERTY STRINGS 5.1 5.2 5.3 5.4 luajit)
 
+# A packager that knows the interpreter's program rather than its version
+# (LuaRocks) names it here, and QUELTO_LUA is asked of it.
+set(QUELTO_LUA_INTERPRETER "" CACHE FILEPATH "Interpreter program to build for, instead of QUELTO_LUA")
+if(QUELTO_LUA_INTERPRETER)
+  execute_process(
+    COMMAND ${QUELTO_LUA_INTERPRETER} -e
+            "io.write(type(jit) == 'table' and 'luajit' or _VERSION:match('%d+%.%d+'))"
+    OUTPUT_VARIABLE asked RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR asked STREQUAL "")
+    message(FATAL_ERROR "cannot ask ${QUELTO_LUA_INTERPRETER} for its version")
+  endif()
+  set(QUELTO_LUA ${asked} CACHE STRING "Lua to build for: 5.1, 5.2, 5.3, 5.4 or luajit" FORCE)
+endif()
+
 if(QUELTO_LUA STREQUAL "luajit")
   set(QUELTO_LUA_PC luajit)
   set(QUELTO_LUA_PROGRAM_NAME luajit)

@@ -7,6 +7,10 @@
 // calls (src/render/protected.h), whose failures come back as C++ exceptions;
 // every exception unwinds the C++ frames normally and is caught here. Only
 // after the catch, from a frame that owns nothing, is the Lua error raised.
+//
+// Where Lua is compiled as C++, its errors are exceptions of its own type.
+// Such an error is not the module's to handle: it passes on unchanged to the
+// interpreter's protected call that waits for it.
 #pragma once
 
 #include <new>
@@ -39,7 +43,8 @@ void push_text(lua_State* L, const char* text) noexcept;
 
 /// Leaves the value to raise on top of the stack, at most one slot above `base`.
 template <class Body>
-Outcome run(lua_State* L, int base, Body& body, int& results) noexcept {
+Outcome run(lua_State* L, int base, Body& body,
+            int& results) noexcept(!utils::lua::kErrorsAreExceptions) {
   try {
     results = body();
     return Outcome::Done;
@@ -56,6 +61,7 @@ Outcome run(lua_State* L, int base, Body& body, int& results) noexcept {
     push_text(L, e.what());
     return Outcome::Message;
   } catch (...) {
+    if constexpr (utils::lua::kErrorsAreExceptions) throw;  // the interpreter's own error
     lua_settop(L, base);
     push_text(L, "unknown C++ exception");
     return Outcome::Message;

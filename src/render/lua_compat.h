@@ -33,6 +33,15 @@ extern "C" {
 
 namespace utils::lua {
 
+/// Whether a Lua error is a C++ exception (Lua compiled as C++) rather than a
+/// longjmp. Its type is the interpreter's own: no handler of the module may
+/// take it for one of the module's exceptions.
+#if defined(QUELTO_LUA_CPP)
+inline constexpr bool kErrorsAreExceptions = true;
+#else
+inline constexpr bool kErrorsAreExceptions = false;
+#endif
+
 /// The largest magnitude up to which a double holds every integer exactly: 2^53.
 inline constexpr double kExactIntegerLimit = 9007199254740992.0;
 

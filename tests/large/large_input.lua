@@ -1,6 +1,6 @@
 -- One log call (or loop of calls) with a very large input, in a process of
 -- its own so that its peak resident memory can be read and bounded.
---   lua5.3 large_input.lua deep|wide|long_string|many_calls
+--   lua5.x large_input.lua deep|wide|long_string|many_calls
 -- Prints the peak RSS before and after the call and exits non-zero when the
 -- call raised, logged the wrong text or grew the process beyond its budget.
 local q = require "quelto_internal"
@@ -111,7 +111,7 @@ end
 -- A 100 MB string argument, logged to /dev/null (it is only counted).
 function cases.long_string()
   configure("/dev/null")
-  local long = ("0123456789abcdef"):rep(100 * MB // 16)
+  local long = ("0123456789abcdef"):rep(100 * MB / 16)
   -- The message exists a few times at once: the stream's buffer (grown by
   -- doubling), the string handed to log4cpp, log4cpp's event and its layout's
   -- text. Six times its size is the budget.
@@ -145,7 +145,7 @@ local after = peak_rss()
 check(ok, "the call raised: " .. tostring(err))
 verify()
 print(("%s: peak RSS %.1f MB before the call, %.1f MB after (+%.1f MB, budget %d MB); %.2f s CPU")
-  :format(case, before / MB, after / MB, (after - before) / MB, budget // MB, seconds))
+  :format(case, before / MB, after / MB, (after - before) / MB, budget / MB, seconds))
 check(after - before <= budget, "the call grew the peak RSS beyond its budget")
 os.remove(sink)
 os.remove(properties)

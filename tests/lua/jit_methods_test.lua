@@ -96,6 +96,16 @@ describe("the log methods", function()
   end)
 end)
 
+-- Categories with each own priority; the root at INFO.
+local function configure_own()
+  capture.configure(table.concat({
+    "log4cpp.category.own.emerg=EMERG",
+    "log4cpp.category.own.error=ERROR",
+    "log4cpp.category.own.info=INFO",
+    "log4cpp.category.own.debug=DEBUG",
+  }, "\n"), "INFO")
+end
+
 local modes = jit and { "on", "off" } or { "as built" }
 for _, mode in ipairs(modes) do
   describe("with the JIT " .. mode, function()
@@ -105,18 +115,9 @@ for _, mode in ipairs(modes) do
         jit.flush()  -- no trace made before runs
       end
     end)
-    before_each(function()
-      capture.configure(table.concat({
-        "log4cpp.category.own.emerg=EMERG",
-        "log4cpp.category.own.error=ERROR",
-        "log4cpp.category.own.info=INFO",
-        "log4cpp.category.own.debug=DEBUG",
-      }, "\n"), "INFO")
-    end)
-    after_each(function() capture.configure() end)
-    teardown(function() if jit then jit.on() end end)
 
     it("renders a call exactly when the category's own priority admits it", function()
+      configure_own()
       -- own.none has no priority of its own: every call is rendered, and
       -- log4cpp drops what the root's INFO does not let through.
       local own = { emerg = 0, error = 300, info = 600, debug = 700, none = 800 }
@@ -135,6 +136,7 @@ for _, mode in ipairs(modes) do
     end)
 
     it("hands log4cpp the same records as the C methods", function()
+      configure_own()
       local log = q.get_log("own.debug")
       local nested = { 1, "two", { three = 3.5 }, [true] = false }
       local argument_lists = {
@@ -178,6 +180,7 @@ for _, mode in ipairs(modes) do
     end)
 
     it("raises the C methods' error for anything that is not a logger", function()
+      configure_own()
       local lookalike = {}
       for k, v in pairs(metatable) do lookalike[k] = v end
       lookalike.__index = lookalike
@@ -232,6 +235,7 @@ for _, mode in ipairs(modes) do
     end)
 
     it("keeps the check and the narrowing of log's priority", function()
+      configure_own()
       local log = q.get_log("own.info")
       local priorities = {
         700, 600, 700.0, 600.5, "700", "600", "6e2", "x", true, {},

@@ -42,7 +42,7 @@ for round = 1, 3 do
   -- Bad arguments.
   raises("QueltoLogger expected", log.info, "not a logger")
   raises("QueltoLogger expected", log.warn, nil)
-  raises("bad argument #2", log.log, log, 2.5)
+  raises("bad argument #2", log.log, log, math.type and 2.5 or "high")  -- 5.1 truncates 2.5
   raises("bad argument #2", log.log, log)
   raises("Argument to get_log must be nil or a log module name", q.get_log, 5)
   raises("Argument to get_log must be nil or a log module name", q.get_log)

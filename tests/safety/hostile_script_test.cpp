@@ -131,9 +131,15 @@ TEST_F(HostileScript, RaisingFinalizerDuringTheDump) {
     end})
     scenario = function() log:info({1, {o}}) end)");
   const Outcome outcome = call_scenario(nullptr, 0);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.error, "error in __gc metamethod (from __gc)");
-  EXPECT_TRUE(outcome.messages.empty());
+  if (LUA_VERSION_NUM >= 504) {
+    // 5.4 turns a finalizer's error into a warning: the call goes on and logs.
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_EQ(outcome.messages.size(), 1U);
+  } else {
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.error, "error in __gc metamethod (from __gc)");
+    EXPECT_TRUE(outcome.messages.empty());
+  }
   EXPECT_EQ(outcome.leaked, 0);
   EXPECT_EQ(outcome.stack_left, 0);
   EXPECT_EQ(dump_cut_depth(), 200);

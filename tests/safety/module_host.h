@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <log4cpp/Category.hh>
-#include <lua.hpp>
 #include <string>
 #include <vector>
 
 #include "fault_injection.h"
+#include "render/lua_compat.h"
 
 namespace quelto::safety {
 

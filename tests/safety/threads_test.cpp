@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <lua.hpp>
 #include <string>
 #include <thread>
 #include <vector>

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <lua.hpp>
 #include <string>
 
 #include "render/buffer_stream.h"
+#include "render/lua_compat.h"
 
 namespace quelto::test {
 
