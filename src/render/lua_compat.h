@@ -19,9 +19,9 @@
 // compat-5.3.h declares its functions without a linkage of their own; they
 // are compiled as C, so they are declared here as C. The headers it includes
 // come first, so that only its own declarations land inside the block.
-#include <limits.h>
-#include <stddef.h>
-#include <string.h>
+#include <climits>
+#include <cstddef>
+#include <cstring>
 
 #include <lua.hpp>
 extern "C" {
