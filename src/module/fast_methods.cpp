@@ -22,7 +22,12 @@ constexpr char kSource[] = R"lua(
 local metatable, own_priority_address, priorities = ...
 local has_ffi, ffi = pcall(require, "ffi")
 local has_debug, debug = pcall(require, "debug")
+local has_jit, jit = pcall(require, "jit")
 if not (has_ffi and has_debug) then return end
+-- Interpreted, the FFI call alone costs more than the C method's filtered
+-- call: with no JIT compiler running (built without one, or turned off
+-- before the module is loaded) the C methods stay.
+if not (has_jit and jit.status()) then return end
 
 local getmetatable, rawequal, rawget, rawset, type =
   debug.getmetatable, rawequal, rawget, rawset, type

@@ -83,6 +83,19 @@ describe("the log methods", function()
     assert.are.same(all(jit and "Lua" or "C"), method_kinds())
   end)
 
+  it("are the C methods when loaded with LuaJIT's compiler off", function()
+    if jit then jit.off() end
+    package.loaded.quelto_internal = nil
+    require "quelto_internal"
+    local kinds = method_kinds()
+    if jit then jit.on() end
+    package.loaded.quelto_internal = nil
+    require "quelto_internal"
+    package.loaded.quelto_internal = q
+    assert.are.same(all("C"), kinds)
+    assert.are.same(all(jit and "Lua" or "C"), method_kinds())
+  end)
+
   it("are the C methods when the FFI cannot be loaded, and still log", function()
     for _, name in ipairs(method_names) do
       assert.are.equal("C", debug.getinfo(c_methods[name], "S").what, name)
