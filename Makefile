@@ -98,3 +98,6 @@ bench:
 	  LUA_CPATH="$(abspath $(BENCH_BUILD))-5.4/?.so;;" lua5.4 bench/interpreters.lua $(ROUNDS)
 	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
 	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/interpreters.lua $(ROUNDS)
+	@echo
+	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
+	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/jit.lua $(ROUNDS)

@@ -2,7 +2,8 @@
 -- sinks they write to. Used by run.lua (timing), count.lua (instruction
 -- counts) and memory.lua.
 local q = require "quelto_internal"
-local floor = require "bench_floor"
+-- The floors, a module built with the 5.3 benchmarks only (not for jit.lua).
+local has_floor, floor = pcall(require, "bench_floor")
 local logging = require "logging"
 require "logging.file"
 local inspect = require "inspect"
@@ -13,8 +14,8 @@ local cases = {}
 local properties = os.tmpname()
 local own = q.get_log("bench.own")          -- own priority INFO
 local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at INFO
-local joiner = floor.joiner("bench.floor")    -- own priority INFO
-local empty_c = floor.empty()
+local joiner = has_floor and floor.joiner("bench.floor")  -- own priority INFO
+local empty_c = has_floor and floor.empty()
 local empty_lua = setmetatable({}, { __index = { debug = function() end } })
 local lualog, sink
 
@@ -57,7 +58,7 @@ local function scalar(name, run)
 end
 
 cases.filtered = filtered("quelto debug, own INFO", function() return own end)
-cases.empty_c = filtered("empty C function", function() return empty_c end)
+if has_floor then cases.empty_c = filtered("empty C function", function() return empty_c end) end
 cases.empty_lua = filtered("empty Lua function", function() return empty_lua end)
 cases.lualog_disabled = filtered("lua-logging disabled level", function() return lualog end)
 cases.inherited = filtered("quelto debug, inherited INFO", function() return inherited end)
@@ -66,7 +67,7 @@ cases.admitted = scalar("quelto info", function(n)
   local log = own
   for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
 end)
-cases.floor = scalar("log4cpp floor (C++ join + Category::log)", function(n)
+cases.floor = has_floor and scalar("log4cpp floor (C++ join + Category::log)", function(n)
   local log = joiner
   for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
 end)
@@ -78,6 +79,54 @@ cases.concat = scalar("io.write(table.concat{...})", function(n)
   local write, concat = io.write, table.concat
   for _ = 1, n do write(concat { "user ", 42, " logged in at ", 3.5, "\n" }) end
 end)
+
+-- The C function behind a logger method: the method itself where it is one,
+-- else the C method to which LuaJIT's Lua method hands admitted calls.
+local function c_method(name)
+  local method = getmetatable(own)[name]
+  if debug.getinfo(method, "S").what == "C" then return method end
+  for i = 1, math.huge do
+    local upvalue, value = debug.getupvalue(method, i)
+    if upvalue == nil then break end
+    if upvalue == "c_method" then return value end
+  end
+  error("no C function behind the method " .. name)
+end
+
+cases.filtered_c = { name = "quelto debug, its C function", expect = "", run = function(n)
+  local log, debug_c = own, c_method("debug")
+  for _ = 1, n do debug_c(log, "user ", 42, " logged in", small) end
+end }
+
+cases.admitted_c = scalar("quelto info, its C function", function(n)
+  local log, info_c = own, c_method("info")
+  for _ = 1, n do info_c(log, "user ", 42, " logged in at ", 3.5) end
+end)
+
+-- A hot loop, bare and with a filtered call; `cases.sum` keeps its result.
+cases.loop = { name = "loop: s = s + i % 7", expect = "", run = function(n)
+  local s = 0
+  for i = 1, n do s = s + i % 7 end
+  cases.sum = s
+end }
+cases.loop_filtered = { name = "the loop with log:debug(\"i=\", i)", expect = "",
+                        run = function(n)
+  local s, log = 0, own
+  for i = 1, n do
+    s = s + i % 7
+    log:debug("i=", i)
+  end
+  cases.sum = s
+end }
+cases.loop_filtered_c = { name = "the loop with the C function's debug", expect = "",
+                          run = function(n)
+  local s, log, debug_c = 0, own, c_method("debug")
+  for i = 1, n do
+    s = s + i % 7
+    debug_c(log, "i=", i)
+  end
+  cases.sum = s
+end }
 
 --- The dump cases for a table of `nodes` entries.
 function cases.dump(nodes)

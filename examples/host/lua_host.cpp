@@ -3,6 +3,7 @@
 #include <quelto_internal.h>  // the module's entry point, linked into this program
 
 #include <log4cpp/Category.hh>
+#include <log4cpp/Priority.hh>
 #include <string>
 
 namespace host {
@@ -23,6 +24,22 @@ int host_step(lua_State* L) {
   return 0;
 }
 
+// host.set_priority(category, name): what a service does from C++ when an
+// operator turns a category's level up or down while scripts run.
+int host_set_priority(lua_State* L) {
+  const char* category = luaL_checkstring(L, 1);  // may raise: nothing is owned yet
+  const char* priority = luaL_checkstring(L, 2);
+  bool failed = false;
+  try {
+    log4cpp::Category::getInstance(category).setPriority(
+        log4cpp::Priority::getPriorityValue(priority));
+  } catch (...) {  // an unknown priority name, or log4cpp failing
+    failed = true;
+  }
+  if (failed) return luaL_error(L, "host.set_priority: cannot set %s to %s", category, priority);
+  return 0;
+}
+
 // Everything below can raise a Lua error (a memory error at least), so it
 // runs under lua_pcall rather than straight from C++.
 int setup_state(lua_State* L) {
@@ -33,13 +50,16 @@ int setup_state(lua_State* L) {
     lua_pushstring(L, source->cpath);
     lua_setfield(L, -2, "cpath");
   } else {
-    luaL_getsubtable(L, LUA_REGISTRYINDEX, LUA_PRELOAD_TABLE);
+    lua_getglobal(L, "package");
+    lua_getfield(L, -1, "preload");  // package.preload, on every Lua
     lua_pushcfunction(L, luaopen_quelto_internal);
     lua_setfield(L, -2, "quelto_internal");
   }
   lua_newtable(L);
   lua_pushcfunction(L, host_step);
   lua_setfield(L, -2, "step");
+  lua_pushcfunction(L, host_set_priority);
+  lua_setfield(L, -2, "set_priority");
   lua_setglobal(L, "host");
   return 0;
 }

@@ -7,6 +7,10 @@
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
+#elif defined(QUELTO_LUA_COMPAT53)
+// LuaJIT: what it lacks of the 5.3 API comes from compat-5.3, which the
+// module's objects linked into the host carry.
+#include "render/lua_compat.h"
 #else
 #include <lua.hpp>
 #endif
@@ -23,7 +27,9 @@ struct ModuleSource {
 
 /// A new state with the standard libraries, the module source set up and the
 /// global table `host` with `host.step(text)`, which logs "step: text" at
-/// NOTICE to the C++ category "host.step". Null if the state cannot be made.
+/// NOTICE to the C++ category "host.step", and `host.set_priority(category,
+/// name)`, which sets a category's priority ("DEBUG", "INFO", ...) from C++.
+/// Null if the state cannot be made.
 lua_State* new_state(ModuleSource source);
 
 /// Runs the script at `path` with the global `arg` = { [0] = path, args... }.

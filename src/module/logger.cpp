@@ -114,4 +114,9 @@ const luaL_Reg kLoggerMethods[] = {
     {"log", quelto_log_with_priority}, {nullptr, nullptr},
 };
 
+const MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
+    {"debug", 700}, {"info", 600},     {"notice", 500},  {"warn", 400}, {"alert", 100},
+    {"error", 300}, {"critical", 200}, {"emergency", 0}, {"fatal", 0},
+};
+
 }  // namespace quelto

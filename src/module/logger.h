@@ -43,4 +43,13 @@ int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority);
 /// metatable as their one upvalue (how they recognise a logger).
 extern const luaL_Reg kLoggerMethods[];
 
+/// The priority at which each method of kLoggerMethods logs; `log` takes its
+/// priority from its argument and is not listed.
+struct MethodPriority {
+  const char* name;
+  int priority;
+};
+inline constexpr int kFixedPriorityMethods = 9;
+extern const MethodPriority kMethodPriorities[kFixedPriorityMethods];
+
 }  // namespace quelto

@@ -1,5 +1,6 @@
 #include "module.h"
 
+#include "fast_methods.h"
 #include "logger.h"
 
 namespace {
@@ -21,6 +22,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
+  quelto::install_fast_methods(L, -1);          // on LuaJIT: wraps them
   lua_createtable(L, 0, 3);
   luaL_setfuncs(L, kModuleFunctions, 0);
   return 1;  // the module table; the metatable stays below it
