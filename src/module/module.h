@@ -1,9 +1,8 @@
 // The module table's functions and the entry point.
 #pragma once
 
-#include "../render/lua_compat.h"
-
 #include "../../include/quelto_internal.h"  // the entry point, as hosts see it
+#include "../render/lua_compat.h"
 
 namespace quelto {
 

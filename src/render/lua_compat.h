@@ -22,7 +22,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
-
 #include <lua.hpp>
 extern "C" {
 #include <compat-5.3.h>

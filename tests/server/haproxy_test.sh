@@ -13,6 +13,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../install/check.sh"
+source "$here/../install/ports.sh"
 
 haproxy=$1
 module_dir=$2
@@ -32,22 +33,6 @@ stop_server() {
   rm -rf "$tmp"
 }
 trap stop_server EXIT
-
-# True if something listens on 127.0.0.1:$1 over TCP (state 0A).
-tcp_listening() {
-  local hex
-  hex=$(printf '0100007F:%04X' "$1")
-  grep -q " $hex 00000000:0000 0A " /proc/net/tcp
-}
-
-# A TCP port that nothing listens on, or nothing after 20 tries.
-free_port() {
-  local candidate
-  for _ in $(seq 20); do
-    candidate=$((20000 + RANDOM % 40000))
-    tcp_listening "$candidate" || { echo "$candidate"; return; }
-  done
-}
 
 # Starts the server on $port; true once it listens there (within 10 s).
 start_server() {
@@ -70,7 +55,7 @@ EOF_CFG
   server=$!
   for _ in $(seq 100); do
     kill -0 "$server" 2>/dev/null || return 1
-    tcp_listening "$port" && return 0
+    listening tcp "$port" && return 0
     sleep 0.1
   done
   return 1
@@ -87,7 +72,7 @@ EOF_PROPERTIES
 started=""
 # Another process may take the port between the check and the bind: retry.
 for _ in 1 2 3; do
-  port=$(free_port)
+  port=$(free_port tcp)
   [ -n "$port" ] || break
   if start_server; then started=yes; break; fi
   kill "$server" 2>/dev/null

@@ -8,6 +8,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../install/check.sh"
+source "$here/../install/ports.sh"
 
 rsyslogd=$1
 source_dir=$2
@@ -22,22 +23,6 @@ stop_daemon() {
   rm -rf "$tmp"
 }
 trap stop_daemon EXIT
-
-# True if something listens on 127.0.0.1:$1 over UDP.
-udp_listening() {
-  local hex
-  hex=$(printf '0100007F:%04X' "$1")
-  grep -q " $hex " /proc/net/udp
-}
-
-# A UDP port that nothing listens on, or nothing after 20 tries.
-free_port() {
-  local candidate
-  for _ in $(seq 20); do
-    candidate=$((20000 + RANDOM % 40000))
-    udp_listening "$candidate" || { echo "$candidate"; return; }
-  done
-}
 
 # Starts the daemon on $port; true once it listens there (within 5 s).
 start_daemon() {
@@ -55,7 +40,7 @@ EOF_CONF
   daemon=$!
   for _ in $(seq 50); do
     kill -0 "$daemon" 2>/dev/null || return 1
-    udp_listening "$port" && return 0
+    listening udp "$port" && return 0
     sleep 0.1
   done
   return 1
@@ -65,7 +50,7 @@ mkdir -p "$tmp/work"
 started=""
 # Another process may take the port between the check and the bind: retry.
 for _ in 1 2 3; do
-  port=$(free_port)
+  port=$(free_port udp)
   [ -n "$port" ] || break
   if start_daemon; then started=yes; break; fi
   kill "$daemon" 2>/dev/null
