@@ -54,10 +54,15 @@ AppenderSet attached_appenders() {
 // appender of that name (the one that replaced it) is registered: that one
 // is put back, so that `Appender::getAppender` and `Appender::reopenAll`
 // still find it.
-void release(log4cpp::Appender* appender) {
-  log4cpp::Appender* registered = log4cpp::Appender::getAppender(appender->getName());
-  delete appender;  // closes its file, socket or syslog connection
-  if (registered != nullptr && registered != appender) register_appender(registered);
+void release(log4cpp::Appender& appender) {
+  log4cpp::Appender* registered = log4cpp::Appender::getAppender(appender.getName());
+  delete &appender;  // closes its file, socket or syslog connection
+  if (registered != nullptr && registered != &appender) register_appender(registered);
+}
+
+// Whether an appender writes through the C library's one syslog connection.
+bool is_local_syslog(const log4cpp::Appender& appender) {
+  return dynamic_cast<const log4cpp::SyslogAppender*>(&appender) != nullptr;
 }
 
 // Records what the configuration just run created, and releases what it
@@ -78,16 +83,16 @@ void settle(const AppenderSet& attached_before) {
     }
     // Forgotten before it is freed: putting a name back into log4cpp's
     // registry can throw, and must not leave a freed appender recorded.
-    log4cpp::Appender* appender = *it;
+    log4cpp::Appender& appender = **it;
     it = created.erase(it);
-    closed_syslog |= dynamic_cast<log4cpp::SyslogAppender*>(appender) != nullptr;
+    closed_syslog |= is_local_syslog(appender);
     release(appender);
   }
   if (closed_syslog) {
     // Closing a local syslog appender closes the process's one syslog
     // connection and forgets its tag; the appenders still in use open it again.
     for (log4cpp::Appender* appender : created) {
-      if (dynamic_cast<log4cpp::SyslogAppender*>(appender) != nullptr) appender->reopen();
+      if (is_local_syslog(*appender)) appender->reopen();
     }
   }
 }
