@@ -5,13 +5,12 @@ local q = require "quelto_internal"
 -- The floors, a module built with the 5.3 benchmarks only (not for jit.lua).
 local has_floor, floor = pcall(require, "bench_floor")
 local logging = require "logging"
-require "logging.file"
+local loggers = require "loggers"
 local inspect = require "inspect"
 local tree = require "tree"
 
 local cases = {}
 
-local properties = os.tmpname()
 local own = q.get_log("bench.own")          -- own priority INFO
 local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at INFO
 local joiner = has_floor and floor.joiner("bench.floor")  -- own priority INFO
@@ -23,20 +22,7 @@ local lualog, sink
 --- way: log4cpp's FileAppender with layout "%m%n", the pure-Lua logger's
 --- file appender with pattern "%message\n", a line-buffered Lua file.
 function cases.sink(path)
-  local f = assert(io.open(properties, "w"))
-  f:write(table.concat({
-    "log4cpp.rootCategory=INFO, sink",
-    "log4cpp.category.bench.own=INFO",
-    "log4cpp.category.bench.floor=INFO",
-    "log4cpp.appender.sink=FileAppender",
-    "log4cpp.appender.sink.fileName=" .. path,
-    "log4cpp.appender.sink.layout=PatternLayout",
-    "log4cpp.appender.sink.layout.ConversionPattern=%m%n",
-  }, "\n"))
-  f:close()
-  q.configure(properties)
-  lualog = logging.file(path, nil, "%message\n")
-  lualog:setLevel(logging.INFO)  -- logs the change of level, before any check
+  lualog = loggers.point_at(path)
   if sink then sink:close() end
   sink = assert(io.open(path, "a"))
   sink:setvbuf("line")

@@ -5,30 +5,14 @@
 --   INTERPRETER bench/interpreters.lua [rounds]
 local q = require "quelto_internal"
 local logging = require "logging"
-require "logging.file"
+local loggers = require "loggers"
 local tree = require "tree"
 
 local rounds = tonumber(arg[1]) or 7
 local interpreter = type(jit) == "table" and jit.version or _VERSION
 local clock = os.clock
 
-local properties = os.tmpname()
-local function configure(path)
-  local f = assert(io.open(properties, "w"))
-  f:write(table.concat({
-    "log4cpp.rootCategory=INFO, sink",
-    "log4cpp.category.bench.own=INFO",
-    "log4cpp.appender.sink=FileAppender",
-    "log4cpp.appender.sink.fileName=" .. path,
-    "log4cpp.appender.sink.layout=PatternLayout",
-    "log4cpp.appender.sink.layout.ConversionPattern=%m%n",
-  }, "\n"))
-  f:close()
-  q.configure(properties)
-  local lualog = logging.file(path, nil, "%message\n")
-  lualog:setLevel(logging.INFO)
-  return lualog
-end
+local configure = loggers.point_at
 
 local own = q.get_log("bench.own")
 local small = { 1, "two", three = 3.5 }
@@ -116,4 +100,4 @@ for _, measure in ipairs(measures) do
   print(("| %s | %s | %s | %s | %s | %.2fx |"):format(interpreter, measure[1], show(median(t_ours)),
                                                      peer[1], show(median(t_peer)), median(ratio)))
 end
-os.remove(properties)
+loggers.done()
