@@ -1,9 +1,11 @@
 #include "logger.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <log4cpp/Category.hh>
 #include <string>
+#include <utility>
 
 #include "guard.h"
 #include "messages.h"
@@ -107,16 +109,22 @@ int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority) {
   return log_admitted(L, category, priority);
 }
 
-const luaL_Reg kLoggerMethods[] = {
-    {"debug", quelto_log<700>},        {"info", quelto_log<600>},    {"notice", quelto_log<500>},
-    {"warn", quelto_log<400>},         {"alert", quelto_log<100>},   {"error", quelto_log<300>},
-    {"critical", quelto_log<200>},     {"emergency", quelto_log<0>}, {"fatal", quelto_log<0>},
-    {"log", quelto_log_with_priority}, {nullptr, nullptr},
-};
+namespace {
 
-const MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
-    {"debug", 700}, {"info", 600},     {"notice", 500},  {"warn", 400}, {"alert", 100},
-    {"error", 300}, {"critical", 200}, {"emergency", 0}, {"fatal", 0},
-};
+// One entry per fixed-priority method, each bound to `quelto_log` for its
+// priority, then `log` and the end mark.
+template <std::size_t... I>
+constexpr std::array<luaL_Reg, sizeof...(I) + 2> logger_methods(std::index_sequence<I...>) {
+  return {{{kMethodPriorities[I].name, quelto_log<kMethodPriorities[I].priority>}...,
+           {"log", quelto_log_with_priority},
+           {nullptr, nullptr}}};
+}
+
+constexpr auto kLoggerMethodTable =
+    logger_methods(std::make_index_sequence<kFixedPriorityMethods>());
+
+}  // namespace
+
+const luaL_Reg* const kLoggerMethods = kLoggerMethodTable.data();
 
 }  // namespace quelto

@@ -39,17 +39,21 @@ int quelto_log_with_priority(lua_State* L);
 /// the category, unless the category's own priority filters the call out.
 int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority);
 
-/// The logger methods, for registration into the logger metatable with that
-/// metatable as their one upvalue (how they recognise a logger).
-extern const luaL_Reg kLoggerMethods[];
-
-/// The priority at which each method of kLoggerMethods logs; `log` takes its
-/// priority from its argument and is not listed.
+/// The methods that log at a priority of their own, in the order of
+/// registration; `log` takes its priority from its argument.
 struct MethodPriority {
   const char* name;
   int priority;
 };
 inline constexpr int kFixedPriorityMethods = 9;
-extern const MethodPriority kMethodPriorities[kFixedPriorityMethods];
+inline constexpr MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
+    {"debug", 700}, {"info", 600},     {"notice", 500},  {"warn", 400}, {"alert", 100},
+    {"error", 300}, {"critical", 200}, {"emergency", 0}, {"fatal", 0},
+};
+
+/// The logger methods (those above, then `log`), for registration into the
+/// logger metatable with that metatable as their one upvalue (how they
+/// recognise a logger).
+extern const luaL_Reg* const kLoggerMethods;
 
 }  // namespace quelto
