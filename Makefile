@@ -65,7 +65,7 @@ sanitize: deps
 
 tsan: deps
 	cmake -S . -B $(BUILD)-tsan -DQUELTO_TSAN=ON $(CMAKE_FLAGS)
-	cmake --build $(BUILD)-tsan -j $(JOBS) --target threads_tests safety_tests
+	cmake --build $(BUILD)-tsan -j $(JOBS) --target states_tests safety_tests
 	scripts/run-tsan.sh $(BUILD)-tsan
 
 # New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
@@ -77,8 +77,9 @@ clean:
 	rm -rf build build-* $(BENCH_BUILD)
 
 BENCH_BUILD ?= build-bench
+BENCH_LUA_PATH = LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;"
 BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/bench/?.so;;" \
-	LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" BENCH_DIR="$(abspath bench)"
+	$(BENCH_LUA_PATH) BENCH_DIR="$(abspath bench)"
 
 bench:
 	@scripts/install-deps.sh lua-logging lua-inspect libbenchmark-dev
@@ -92,12 +93,8 @@ bench:
 	  cmake --build $(BENCH_BUILD)-$$lua -j $(JOBS) >/dev/null; done
 	@echo; echo "| interpreter | measure | quelto | peer | peer time | peer / quelto |"
 	@echo "|---|---|---|---|---|---|"
-	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
-	  LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;;" lua5.3 bench/interpreters.lua $(ROUNDS)
-	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
-	  LUA_CPATH="$(abspath $(BENCH_BUILD))-5.4/?.so;;" lua5.4 bench/interpreters.lua $(ROUNDS)
-	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
-	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/interpreters.lua $(ROUNDS)
+	@$(BENCH_LUA_PATH) LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;;" lua5.3 bench/interpreters.lua $(ROUNDS)
+	@$(BENCH_LUA_PATH) LUA_CPATH="$(abspath $(BENCH_BUILD))-5.4/?.so;;" lua5.4 bench/interpreters.lua $(ROUNDS)
+	@$(BENCH_LUA_PATH) LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/interpreters.lua $(ROUNDS)
 	@echo
-	@LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;" \
-	  LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/jit.lua $(ROUNDS)
+	@$(BENCH_LUA_PATH) LUA_CPATH="$(abspath $(BENCH_BUILD))-luajit/?.so;;" luajit bench/jit.lua $(ROUNDS)

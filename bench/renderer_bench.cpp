@@ -5,8 +5,8 @@
 #include <lua.hpp>
 #include <string>
 
-#include "module/render_message.h"
-#include "render/buffer_stream.h"
+#include "render/message.h"
+#include "support/buffer_stream.h"
 #include "render/message_buffer.h"
 #include "render/write_table.h"
 
@@ -43,8 +43,8 @@ void render(benchmark::State& state, const char* chunk) {
   }
   std::size_t bytes = 0;
   for (auto _ : state) {
-    utils::MessageBuffer message;
-    quelto::render_arguments(args.L, 2, message);
+    quelto::utils::MessageBuffer message;
+    quelto::utils::render_arguments(args.L, 2, message);
     bytes += message.text().size();
     benchmark::DoNotOptimize(message.text().data());
   }
@@ -62,14 +62,14 @@ void render_to_stream(benchmark::State& state, const char* chunk) {
   lua_State* L = args.L;
   std::size_t bytes = 0;
   for (auto _ : state) {
-    utils::BufferStream stream;
+    quelto::utils::BufferStream stream;
     for (int i = 2, top = lua_gettop(L); i <= top; ++i) {
       const int type = lua_type(L, i);
       if (type == LUA_TTABLE) {
-        const utils::TableTraverser traverser(L, i, 0, ' ');
-        utils::write_table(L, i, traverser, stream);
+        const quelto::utils::TableTraverser traverser(L, i, 0, ' ');
+        quelto::utils::write_table(L, i, traverser, stream);
       } else {
-        utils::write_basetype(L, i, type, stream);
+        quelto::utils::write_basetype(L, i, type, stream);
       }
     }
     bytes += stream.text().size();

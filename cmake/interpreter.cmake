@@ -2,7 +2,7 @@
 # headers through its pkg-config file. Sets
 #   QUELTO_LUA_PC            the pkg-config name (lua5.3, luajit, ...)
 #   LUA_INCLUDE_DIRS         its headers (compat-5.3's directory after them)
-#   QUELTO_LUA_DEFINITIONS   what src/render/lua_compat.h needs to know
+#   QUELTO_LUA_DEFINITIONS   what src/lua/compat.h needs to know
 #   QUELTO_COMPAT_SOURCES    compat-5.3.c where the old C API needs it
 #   QUELTO_LUA_PROGRAM       the interpreter's program, for the tests
 set(QUELTO_LUA "5.3" CACHE STRING "Lua to build for: 5.1, 5.2, 5.3, 5.4 or luajit")
@@ -51,12 +51,9 @@ if(QUELTO_LUA MATCHES "^(5\\.1|5\\.2|luajit)$")
     message(FATAL_ERROR "compat-5.3.c not found in ${compat_dir}: install lua-compat53-dev")
   endif()
   enable_language(C)
-  set(CMAKE_C_VISIBILITY_PRESET hidden)
   list(APPEND LUA_INCLUDE_DIRS ${compat_dir})
   list(APPEND QUELTO_LUA_DEFINITIONS QUELTO_LUA_COMPAT53 COMPAT53_PREFIX=quelto_compat53)
   set(QUELTO_COMPAT_SOURCES ${QUELTO_COMPAT53_C})
-  # Not our code: its warnings are its authors' to mend.
-  set_source_files_properties(${QUELTO_COMPAT53_C} PROPERTIES COMPILE_OPTIONS -w)
 endif()
 if(QUELTO_LUA STREQUAL "luajit")
   list(APPEND QUELTO_LUA_DEFINITIONS QUELTO_LUAJIT)

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "expected_message.h"
-#include "module/module.h"
+#include "module/module_functions.h"
 #include "output_checks.h"
 #include "value_graph.h"
 

@@ -10,7 +10,7 @@
 #elif defined(QUELTO_LUA_COMPAT53)
 // LuaJIT: what it lacks of the 5.3 API comes from compat-5.3, which the
 // module's objects linked into the host carry.
-#include "render/lua_compat.h"
+#include "lua/compat.h"
 #else
 #include <lua.hpp>
 #endif

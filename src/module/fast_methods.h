@@ -1,7 +1,7 @@
 // Log methods that LuaJIT compiles into the caller's trace.
 #pragma once
 
-#include "../render/lua_compat.h"
+#include "../lua/compat.h"
 
 namespace quelto {
 

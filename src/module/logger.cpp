@@ -1,16 +1,13 @@
 #include "logger.h"
 
-#include <algorithm>
 #include <array>
-#include <cstring>
 #include <log4cpp/Category.hh>
-#include <string>
 #include <utility>
 
-#include "guard.h"
-#include "messages.h"
-#include "render_message.h"
-#include "shared_state.h"
+#include "../backend/process_lock.h"
+#include "../lua/guard.h"
+#include "../render/message.h"
+#include "../render/message_buffer.h"
 
 namespace quelto {
 namespace {
@@ -32,91 +29,49 @@ QueltoLogger* check_logger(lua_State* L) {
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }
 
-void push_logger(lua_State* L, log4cpp::Category* category) {
-  auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
-  logger->category = category;
-  lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
-  lua_setmetatable(L, -2);
-}
-
-// The admitted part of a log call, out of the way of the filtered one.
-int log_admitted(lua_State* L, log4cpp::Category& category, int priority) {
-  return guarded(L, [L, &category, priority] {
-    log_message(L, 2, category, priority);
+// The admitted part of a log call, out of the way of the filtered one: renders
+// the arguments from index 2 on and hands the message to log4cpp. The text is
+// complete before log4cpp sees it, so an allocation failure is still caught
+// here; the string overload of `log` takes it as the message itself (never as
+// a format), without a copy of ours, and lets no exception out. A bad buffer
+// hands on what was written before it went bad. Only the hand-off holds the
+// shared lock: rendering runs Lua code.
+int write_record(lua_State* L, log4cpp::Category& category, int priority) {
+  return lua::guarded(L, [L, &category, priority] {
+    utils::MessageBuffer message;
+    utils::render_arguments(L, 2, message);
+    const backend::SharedUse use;
+    category.log(priority, message.text());
     return 0;
   });
 }
 
-}  // namespace
-
-int get_log(lua_State* L) {
-  const char* name = nullptr;
-  switch (lua_type(L, 1)) {
-    case LUA_TNIL:
-      break;
-    case LUA_TSTRING: {
-      name = lua_tolstring(L, 1, nullptr);
-      const char* end = name + std::strlen(name);  // the name ends at its first NUL
-      if (std::count(name, end, '.') >= kMaxNameLevels) {
-        return luaL_error(L, messages::kGetLogTooDeep, kMaxNameLevels);
-      }
-      break;
-    }
-    default:
-      return luaL_error(L, "%s", messages::kGetLogArgument);
-  }
-  log4cpp::Category* category = nullptr;
-  guarded(L, [&] {
-    const shared::SharedUse use;  // not while a configuration changes the hierarchy
-    category =
-        name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
-    return 0;
-  });
-  push_logger(L, category);
-  return 1;
-}
-
-// The gate is inlined here, so a filtered call is the check, one virtual
-// call and a comparison.
+// logger:method(...) at priority P. The gate is inlined here, so a filtered
+// call is the check, one virtual call and a comparison.
 template <int P>
-int quelto_log(lua_State* L) {
+int log_at(lua_State* L) {
   log4cpp::Category& category = *check_logger(L)->category;
   if (category.getPriority() < P) return 0;  // filtered: nothing is rendered
-  return log_admitted(L, category, P);
+  return write_record(L, category, P);
 }
 
-template int quelto_log<0>(lua_State*);
-template int quelto_log<100>(lua_State*);
-template int quelto_log<200>(lua_State*);
-template int quelto_log<300>(lua_State*);
-template int quelto_log<400>(lua_State*);
-template int quelto_log<500>(lua_State*);
-template int quelto_log<600>(lua_State*);
-template int quelto_log<700>(lua_State*);
-
-int quelto_log_with_priority(lua_State* L) {
-  QueltoLogger* logger = check_logger(L);
+// logger:log(priority, ...).
+int log_at_given(lua_State* L) {
+  log4cpp::Category& category = *check_logger(L)->category;
   // The low 32 bits, as a conversion to int keeps them.
   const auto priority = static_cast<int>(static_cast<unsigned int>(luaL_checkinteger(L, 2)));
+  if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
   lua_rotate(L, 2, -1);  // the priority to the top...
   lua_pop(L, 1);         // ...and off: the message starts at index 2 again
-  return log_args_with_priority(L, logger, priority);
+  return write_record(L, category, priority);
 }
 
-int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority) {
-  log4cpp::Category& category = *logger->category;
-  if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
-  return log_admitted(L, category, priority);
-}
-
-namespace {
-
-// One entry per fixed-priority method, each bound to `quelto_log` for its
+// One entry per fixed-priority method, each bound to `log_at` for its
 // priority, then `log` and the end mark.
 template <std::size_t... I>
 constexpr std::array<luaL_Reg, sizeof...(I) + 2> logger_methods(std::index_sequence<I...>) {
-  return {{{kMethodPriorities[I].name, quelto_log<kMethodPriorities[I].priority>}...,
-           {"log", quelto_log_with_priority},
+  return {{{kMethodPriorities[I].name, log_at<kMethodPriorities[I].priority>}...,
+           {"log", log_at_given},
            {nullptr, nullptr}}};
 }
 
@@ -124,6 +79,13 @@ constexpr auto kLoggerMethodTable =
     logger_methods(std::make_index_sequence<kFixedPriorityMethods>());
 
 }  // namespace
+
+void push_logger(lua_State* L, log4cpp::Category* category) {
+  auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
+  logger->category = category;
+  lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
+  lua_setmetatable(L, -2);
+}
 
 const luaL_Reg* const kLoggerMethods = kLoggerMethodTable.data();
 

@@ -1,7 +1,7 @@
-// Logger objects and the log calls.
+// Logger objects and their methods.
 #pragma once
 
-#include "../render/lua_compat.h"
+#include "../lua/compat.h"
 
 namespace log4cpp {
 class Category;
@@ -23,21 +23,9 @@ struct QueltoLogger {
 /// name would run the native stack out; this one costs a few pages.
 inline constexpr int kMaxNameLevels = 256;
 
-/// get_log(name): a new logger for the root category (nil) or a named one
-/// of at most kMaxNameLevels levels.
-int get_log(lua_State* L);
-
-/// logger:method(...): logs the arguments at priority P.
-template <int P>
-int quelto_log(lua_State* L);
-
-/// logger:log(priority, ...): logs the arguments at the given priority.
-int quelto_log_with_priority(lua_State* L);
-
-/// The shared body of the log methods: with the logger at index 1 and the
-/// message arguments above it, renders them into one message and hands it to
-/// the category, unless the category's own priority filters the call out.
-int log_args_with_priority(lua_State* L, QueltoLogger* logger, int priority);
+/// Pushes a new logger for `category`. Owns nothing, so a memory error it
+/// raises skips nothing.
+void push_logger(lua_State* L, log4cpp::Category* category);
 
 /// The methods that log at a priority of their own, in the order of
 /// registration; `log` takes its priority from its argument.
@@ -53,7 +41,9 @@ inline constexpr MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
 
 /// The logger methods (those above, then `log`), for registration into the
 /// logger metatable with that metatable as their one upvalue (how they
-/// recognise a logger).
+/// recognise a logger). Each renders its message arguments into one message
+/// and hands it to the category, unless the category's own priority filters
+/// the call out.
 extern const luaL_Reg* const kLoggerMethods;
 
 }  // namespace quelto

@@ -1,7 +1,7 @@
-#include "module.h"
-
+// The entry point: registers the logger metatable and returns the module table.
 #include "fast_methods.h"
 #include "logger.h"
+#include "module_functions.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ const luaL_Reg kModuleFunctions[] = {
 
 extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lua_State* L) {
   // First: in the wrong interpreter even the registration below could go wrong.
-  utils::lua::check_interpreter(L);
+  quelto::lua::check_interpreter(L);
   luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");  // methods are fields of every logger

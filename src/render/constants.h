@@ -1,12 +1,12 @@
-// Shared constant texts of the renderer.
+// Constant texts of the renderer. Compile-time constants: nothing to build
+// before the first log call or to destroy while threads may still log.
 #pragma once
 
-#include <string>
+#include <string_view>
 
-namespace utils {
+namespace quelto::utils {
 
-extern const std::string empty_str;            // ""
-extern const std::string newline_str;          // "\n"
-extern const std::string escaped_newline_str;  // "\\n": backslash, letter n
+inline constexpr std::string_view kNewline = "\n";
+inline constexpr std::string_view kEscapedNewline = "\\n";  // backslash, letter n
 
-}  // namespace utils
+}  // namespace quelto::utils

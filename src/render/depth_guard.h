@@ -1,7 +1,7 @@
 // The bound on the table dump's native recursion.
 #pragma once
 
-namespace utils {
+namespace quelto::utils {
 
 /// How many tables one thread may have open in dumps at once. Each open table
 /// costs a few native stack frames; the bound keeps a table nested a million
@@ -28,4 +28,4 @@ class DepthGuard {
   bool admitted_;
 };
 
-}  // namespace utils
+}  // namespace quelto::utils

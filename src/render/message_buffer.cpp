@@ -6,14 +6,13 @@
 #include <new>
 #include <sstream>
 
-namespace utils {
+namespace quelto::utils {
 
 MessageBuffer::MessageBuffer() {
   // Copying the global locale takes no lock while it is the classic one,
   // and the comparison is then a pointer comparison.
-  static const std::locale classic = std::locale::classic();
   const std::locale global;
-  classic_ = global == classic;
+  classic_ = global == std::locale::classic();
   newline_ = classic_ ? '\n' : std::use_facet<std::ctype<char>>(global).widen('\n');
   text_.resize(text_.capacity());  // the string's inline space: no allocation
 }
@@ -90,4 +89,4 @@ void MessageBuffer::address(std::uintptr_t value) {
   write(digits, end - digits);
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -8,7 +8,7 @@
 #include <ios>
 #include <string>
 
-namespace utils {
+namespace quelto::utils {
 
 /// Receives the same writes as a `BufferStream` and holds the same text
 /// afterwards: numbers, addresses and line ends come out as the standard
@@ -81,4 +81,4 @@ class MessageBuffer {
   char newline_;
 };
 
-}  // namespace utils
+}  // namespace quelto::utils

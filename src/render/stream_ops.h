@@ -1,36 +1,23 @@
-// The two writes whose form depends on the kind of output: a line end and
-// an address. Standard streams take the manipulators; a `MessageBuffer`
-// has both as operations of its own, with the same result.
+// The two writes whose form depends on the kind of output: a line end and an
+// address. The writers are templates over their output and find these by
+// argument-dependent lookup, so that a test can render into a standard
+// stream (tests/support/buffer_stream.h) and compare.
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 
 #include "message_buffer.h"
 
-namespace utils {
+namespace quelto::utils {
 
-/// The end of a line: the stream's newline, then a flush.
-template <class Stream>
-void write_newline(Stream& stream) {
-  stream << std::endl;
-}
-
-/// An address in lower-case hexadecimal; the base applies to it alone.
-template <class Stream>
-void write_address(Stream& stream, std::uintptr_t address) {
-  const auto flags = stream.flags();
-  stream.setf(std::ios_base::hex, std::ios_base::basefield);
-  stream << address;
-  stream.flags(flags);
-}
-
+/// The end of a line: the buffer's newline.
 inline void write_newline(MessageBuffer& buffer) {
   buffer.newline();
 }
 
+/// An address in lower-case hexadecimal.
 inline void write_address(MessageBuffer& buffer, std::uintptr_t address) {
   buffer.address(address);
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -1,6 +1,6 @@
 #include "table_traverser.h"
 
-namespace utils {
+namespace quelto::utils {
 namespace {
 
 TableTraverser::Identity identity(lua_State* L, int index) {
@@ -20,14 +20,6 @@ TableTraverser::TableTraverser(int level, char indentChar, Identity tablePtr,
       tablePtr(tablePtr),
       enclosing_(enclosing) {}
 
-// NOLINTNEXTLINE(performance-noexcept-move-constructor): copies, so it allocates.
-TableTraverser::TableTraverser(const TableTraverser&& other)
-    : level_(other.level_),
-      indentChar_(other.indentChar_),
-      indent_(other.indent_),  // NOLINT(performance-move-constructor-init): the source is const
-      tablePtr(other.tablePtr),
-      enclosing_(other.enclosing_) {}
-
 bool TableTraverser::check_table_cycle(lua_State* L, int index) const {
   const Identity table = identity(L, index);
   for (const TableTraverser* level = enclosing_; level != nullptr; level = level->enclosing_) {
@@ -40,4 +32,4 @@ TableTraverser TableTraverser::create_next_level(lua_State* L, int index) const 
   return {level_ + 1, indentChar_, identity(L, index), this};
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "lua_type.h"
+#include "../lua/types.h"
 
-namespace utils {
+namespace quelto::utils {
 
 /// The state of one nesting level: its level, its indent and the identities of
 /// the tables that enclose the value it writes, for cycle detection. Those
@@ -27,15 +27,12 @@ class TableTraverser {
   /// and all of its enclosing tables (none for a null `enclosing`), which
   /// must outlive it.
   TableTraverser(int level, char indentChar, Identity tablePtr, const TableTraverser* enclosing);
-  /// Copies every field; the source stays as it was. May throw: it allocates.
-  TableTraverser(const TableTraverser&& other);  // NOLINT(performance-noexcept-move-constructor)
-
+  // Levels link to each other by address: never copied or moved (C++17
+  // builds the result of create_next_level in place).
   TableTraverser(const TableTraverser&) = delete;
   TableTraverser& operator=(const TableTraverser&) = delete;
-  TableTraverser& operator=(TableTraverser&&) = delete;
 
   int level() const { return level_; }
-  char indentChar() const { return indentChar_; }
   /// (level + 1) * 2 indent characters.
   const std::string& indent() const { return indent_; }
 
@@ -55,4 +52,4 @@ class TableTraverser {
   const TableTraverser* enclosing_;
 };
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -5,14 +5,14 @@
 #include <cstring>
 #include <ios>
 
-#include "lua_type.h"
-#include "protected.h"
+#include "../lua/protected.h"
+#include "../lua/types.h"
 #include "stream_ops.h"
 
-namespace utils {
+namespace quelto::utils {
 
-/// The writers take a `MessageBuffer` (the log path) or a standard output
-/// stream such as `BufferStream`; both get the same text.
+/// The writers are templates over their output: the module renders into a
+/// `MessageBuffer`, the tests also into a standard stream to compare.
 ///
 /// Writes the value at `index` whose type code the caller read as `type`:
 /// nil, true/false, integers in decimal, floats as printf's "%g" does, strings
@@ -83,4 +83,4 @@ void write_unhandled_type(lua_State* L, int index, Stream& stream) {
   write_address(stream, reinterpret_cast<std::uintptr_t>(lua_topointer(L, index)));
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -18,15 +18,15 @@
 #pragma once
 
 #include <cstring>
-#include <ostream>
+#include <string_view>
 
+#include "../lua/protected.h"
 #include "constants.h"
 #include "depth_guard.h"
-#include "protected.h"
 #include "table_traverser.h"
 #include "write_basetype.h"
 
-namespace utils {
+namespace quelto::utils {
 
 /// Writes the table at `index` (absolute or relative) from "{" to "}" at the
 /// level and with the indent of `traverser`. Leaves the Lua stack as it found it.
@@ -38,11 +38,14 @@ void write_table(lua_State* L, int index, const TableTraverser& traverser, Strea
 template <class Stream>
 void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream);
 
-/// Writes a table, full or light userdata found inside a table: through its
-/// `__tostring`, as a nested dump, or as "<opaque text>".
+/// Writes a table, full or light userdata: through its `__tostring`, as a
+/// dump, or in its opaque form. At the top level (level 0 of `traverser`) the
+/// `__tostring` text is written as it is, followed by a line end, and an
+/// opaque value bare; inside a table the text is quoted, its newlines
+/// indented, and an opaque value is written as "<opaque text>".
 template <class Stream>
-void write_data_structure(lua_State* L, int index, int type, const TableTraverser& traverser,
-                          Stream& stream);
+void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
+                  Stream& stream);
 
 // ---------------------------------------------------------------------------
 
@@ -58,24 +61,23 @@ void put(Stream& stream, const char (&text)[N]) {
 }
 
 template <class Stream>
-void put(Stream& stream, const std::string& text, std::size_t count) {
-  stream.write(text.data(), static_cast<std::streamsize>(count));
+void put(Stream& stream, std::string_view text) {
+  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 /// Writes `text` with every newline replaced by `newline` followed by `after`.
 template <class Stream>
-void write_replacing_newlines(const char* text, const std::string& newline,
-                              const std::string& after, Stream& stream) {
+void write_replacing_newlines(const char* text, std::string_view newline, std::string_view after,
+                              Stream& stream) {
   for (;;) {
     const char* end = std::strchr(text, '\n');
-    put(stream, empty_str, 0);
     if (end == nullptr) {
       stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
       return;
     }
     stream.write(text, end - text);
-    put(stream, newline, newline.size());
-    put(stream, after, after.size());
+    put(stream, newline);
+    put(stream, after);
     text = end + 1;
   }
 }
@@ -96,7 +98,7 @@ void write_key(lua_State* L, Stream& stream) {
         stream.setstate(std::ios_base::badbit);
       } else if (std::strchr(key, '\n') != nullptr) {
         put(stream, "[\"");
-        write_replacing_newlines(key, escaped_newline_str, empty_str, stream);
+        write_replacing_newlines(key, kEscapedNewline, "", stream);
         put(stream, "\"]");
       } else if (std::strchr(key, ' ') != nullptr) {
         put(stream, "[\"");
@@ -135,7 +137,7 @@ void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) 
     case lua::Userdata:
     case lua::LightUserdata: {
       const TableTraverser nested = traverser.create_next_level(L, -2);
-      write_data_structure(L, -2, type, nested, stream);
+      write_object(L, -2, type, nested, stream);
       return;
     }
     case lua::String:
@@ -177,39 +179,42 @@ void write_table(lua_State* L, int index, const TableTraverser& traverser, Strea
 
 template <class Stream>
 void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream) {
-  const std::string& indent = traverser.indent();
+  const std::string_view indent = traverser.indent();
+  const unsigned long& calls_made = lua::protected_calls();
   detail::put(stream, "{");
   for (;;) {
     write_newline(stream);
-    detail::put(stream, indent, indent.size());
-    const unsigned long calls = lua::protected_calls();
+    detail::put(stream, indent);
+    const unsigned long calls = calls_made;
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
     detail::write_key(L, stream);
     detail::write_value(L, traverser, stream);
     lua_pop(L, 2);                                                      // key copy and value
-    if (lua::next(L, -2, calls != lua::protected_calls()) == 0) break;  // key popped
+    if (lua::next(L, -2, calls != calls_made) == 0) break;  // key popped
     detail::put(stream, ",");
   }
   write_newline(stream);
-  detail::put(stream, indent, static_cast<std::size_t>(traverser.level()) * 2);
+  detail::put(stream, indent.substr(0, static_cast<std::size_t>(traverser.level()) * 2));
   detail::put(stream, "}");
 }
 
 template <class Stream>
-void write_data_structure(lua_State* L, int index, int type, const TableTraverser& traverser,
-                          Stream& stream) {
+void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
+                  Stream& stream) {
   index = lua_absindex(L, index);
   const bool nested = traverser.level() != 0;
   if (lua::call_tostring(L, index)) {  // result on top
     const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, nullptr) : nullptr;
     if (text == nullptr) {
-      // Neither a string nor a number: no text, as for a top-level argument.
+      // Neither a string nor a number: the message ends here, but later
+      // values are still visited.
       stream.setstate(std::ios_base::badbit);
     } else if (!nested) {
       stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
+      write_newline(stream);
     } else {
       detail::put(stream, "\"");
-      detail::write_replacing_newlines(text, newline_str, traverser.indent(), stream);
+      detail::write_replacing_newlines(text, kNewline, traverser.indent(), stream);
       detail::put(stream, "\"");
     }
     lua_pop(L, 1);  // the result
@@ -226,4 +231,4 @@ void write_data_structure(lua_State* L, int index, int type, const TableTraverse
   }
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -7,7 +7,7 @@
 # LUA is the pkg-config package of the Lua the module was built for.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../install/check.sh"
+source "$here/../support/check.sh"
 
 way=$1
 source_dir=$2

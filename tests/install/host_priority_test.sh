@@ -5,7 +5,7 @@
 #   host_priority_test.sh HOST_BINARY
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+source "$here/../support/check.sh"
 
 host=$1
 script=$here/host_priority.lua

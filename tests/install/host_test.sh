@@ -6,7 +6,7 @@
 #   host_test.sh HOST_BINARY MODULE_DIR     (MODULE_DIR "-": the linked-in module only)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+source "$here/../support/check.sh"
 
 host=$1
 module_dir=$2

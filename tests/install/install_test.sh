@@ -7,7 +7,7 @@
 #   install_test.sh SOURCE_DIR BUILD_DIR [LUA]     (LUA: 5.1 ... 5.4 or luajit)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+source "$here/../support/check.sh"
 
 source_dir=$1
 build=$2

@@ -5,7 +5,7 @@
 #   luarocks_test.sh SOURCE_DIR [LUA_VERSION]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+source "$here/../support/check.sh"
 
 source_dir=$1
 v=${2:-5.3}

@@ -6,7 +6,7 @@
 #   wrong_interpreter_test.sh MODULE_DIR LUA     (LUA: 5.1 ... 5.4 or luajit)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/check.sh"
+source "$here/../support/check.sh"
 
 module_dir=$1
 built_for=$2

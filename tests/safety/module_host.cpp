@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "module/logger.h"
-#include "module/module.h"
-#include "render/buffer_stream.h"
+#include "module/module_functions.h"
+#include "support/buffer_stream.h"
 #include "render/write_table.h"
 
 namespace quelto::safety {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fault_injection.h"
-#include "render/lua_compat.h"
+#include "lua/compat.h"
 
 namespace quelto::safety {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "module/module.h"
+#include "module/module_functions.h"
 #include "module_host.h"
 
 namespace quelto::safety {

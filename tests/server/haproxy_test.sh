@@ -12,8 +12,8 @@
 # many requests each logging and each configuring client sends.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../install/check.sh"
-source "$here/../install/ports.sh"
+source "$here/../support/check.sh"
+source "$here/../support/ports.sh"
 
 haproxy=$1
 module_dir=$2

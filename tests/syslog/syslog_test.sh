@@ -7,8 +7,8 @@
 #   syslog_test.sh RSYSLOGD SOURCE_DIR [LUA_PROGRAM]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../install/check.sh"
-source "$here/../install/ports.sh"
+source "$here/../support/check.sh"
+source "$here/../support/ports.sh"
 
 rsyslogd=$1
 source_dir=$2

@@ -1,4 +1,4 @@
-#include "render/buffer_stream.h"
+#include "support/buffer_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace {
 
 TEST(BufferStream, StartsWithoutArrayAndHandsOutItsTextInPlace) {
-  utils::BufferStream stream;
+  quelto::utils::BufferStream stream;
   EXPECT_EQ(stream.getBuffPtr(), nullptr);
   EXPECT_EQ(stream.text(), "");
 
@@ -20,14 +20,14 @@ TEST(BufferStream, StartsWithoutArrayAndHandsOutItsTextInPlace) {
 }
 
 TEST(BufferStream, SingleNulGivesEmptyText) {
-  utils::BufferStream stream;
+  quelto::utils::BufferStream stream;
   stream.put('\0');
   ASSERT_NE(stream.getBuffPtr(), nullptr);
   EXPECT_STREQ(stream.getBuffPtr(), "");
 }
 
 TEST(BufferStream, TextSurvivesGrowthBeyondTheFirstArray) {
-  utils::BufferStream stream;
+  quelto::utils::BufferStream stream;
   std::string expected;
   for (int i = 0; i < 10000; ++i) {
     stream << i << ',';
@@ -37,14 +37,14 @@ TEST(BufferStream, TextSurvivesGrowthBeyondTheFirstArray) {
 }
 
 TEST(BufferStream, BadStreamDropsLaterWritesAndTheClosingNul) {
-  utils::BufferStream stream;
+  quelto::utils::BufferStream stream;
   stream << "before";
   stream.setstate(std::ios_base::badbit);
   stream << "after" << 1.5;
   stream.put('\0');
   EXPECT_EQ(stream.text(), "before");
 
-  utils::BufferStream never_written;
+  quelto::utils::BufferStream never_written;
   never_written.setstate(std::ios_base::badbit);
   never_written.put('\0');
   EXPECT_EQ(never_written.getBuffPtr(), nullptr);
@@ -52,7 +52,7 @@ TEST(BufferStream, BadStreamDropsLaterWritesAndTheClosingNul) {
 }
 
 TEST(BufferStream, EndOfLineIsANewlineAndStrIsNotTheText) {
-  utils::BufferStream stream;
+  quelto::utils::BufferStream stream;
   stream << "a" << std::endl << "b";
   EXPECT_EQ(stream.text(), "a\nb");
   EXPECT_EQ(stream.str(), "");  // the base's own buffer is never written

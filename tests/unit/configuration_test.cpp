@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "lua_fixture.h"
-#include "module/module.h"
+#include "module/module_functions.h"
 
 namespace quelto::test {
 namespace {

@@ -1,10 +1,10 @@
 // Errors crossing the boundary between the interpreter and the module.
-#include "module/guard.h"
+#include "lua/guard.h"
 
 #include <stdexcept>
 
 #include "lua_fixture.h"
-#include "module/module.h"
+#include "module/module_functions.h"
 
 namespace quelto::test {
 namespace {
@@ -27,12 +27,12 @@ struct Counted {
 
 TEST_F(Guard, LuaErrorOfAProtectedCallIsRaisedAfterTheFramesUnwind) {
   const int status = call([](lua_State* L) {
-    return guarded(L, [L] {
+    return lua::guarded(L, [L] {
       Counted owned;
       luaL_loadstring(L, "error({code = 7})");
       lua_pushnil(L);  // left on the stack by the unwound frame
       lua_insert(L, -2);
-      if (lua_pcall(L, 0, 0, 0) != LUA_OK) throw utils::lua::Error();
+      if (lua_pcall(L, 0, 0, 0) != LUA_OK) throw lua::Error();
       return 0;
     });
   });
@@ -48,7 +48,7 @@ constexpr int kMemoryErrorStatus = LUA_VERSION_NUM >= 504 ? LUA_ERRMEM : LUA_ERR
 
 TEST_F(Guard, ExceptionsBecomeLuaErrors) {
   EXPECT_EQ(call([](lua_State* L) {
-              return guarded(L, [] {
+              return lua::guarded(L, [] {
                 Counted owned;
                 throw std::bad_alloc();
                 return 0;
@@ -59,17 +59,17 @@ TEST_F(Guard, ExceptionsBecomeLuaErrors) {
   EXPECT_EQ(Counted::alive, 0);
 
   EXPECT_EQ(call([](lua_State* L) {
-              return guarded(L, [] {
-                throw Raise("fixed text with %s inside");
+              return lua::guarded(L, [] {
+                throw lua::Raise("fixed text with %s inside");
                 return 0;
               });
             }),
             LUA_ERRRUN);
   EXPECT_STREQ(lua_tostring(L, -1), "fixed text with %s inside");
 
-  if constexpr (!utils::lua::kErrorsAreExceptions) {
+  if constexpr (!lua::kErrorsAreExceptions) {
     EXPECT_EQ(call([](lua_State* L) {
-                return guarded(L, [] {
+                return lua::guarded(L, [] {
                   throw 42;
                   return 0;
                 });
@@ -86,7 +86,7 @@ TEST_F(Guard, ExceptionsBecomeLuaErrors) {
 // an exception the guard handled.
 TEST_F(Guard, LuaErrorsRaisedInsideTheBodyPassThroughUnchanged) {
   const int status = call([](lua_State* L) {
-    return guarded(L, [L] {
+    return lua::guarded(L, [L] {
       Counted owned;
       lua_createtable(L, 0, 1);
       lua_pushinteger(L, 9);
@@ -103,7 +103,7 @@ TEST_F(Guard, LuaErrorsRaisedInsideTheBodyPassThroughUnchanged) {
   lua_settop(L, 0);
 
   EXPECT_EQ(call([](lua_State* L) {
-              return guarded(L, [L] { return luaL_error(L, "raised as %s", "text"); });
+              return lua::guarded(L, [L] { return luaL_error(L, "raised as %s", "text"); });
             }),
             LUA_ERRRUN);
   EXPECT_STREQ(lua_tostring(L, -1), "raised as text");
@@ -112,7 +112,7 @@ TEST_F(Guard, LuaErrorsRaisedInsideTheBodyPassThroughUnchanged) {
 
 TEST_F(Guard, RaisedMessagesCarryTheCallersPosition) {
   lua_pushcfunction(L, [](lua_State* L) {
-    return guarded(L, [] {
+    return lua::guarded(L, [] {
       throw std::runtime_error("broken");
       return 0;
     });
@@ -124,7 +124,7 @@ TEST_F(Guard, RaisedMessagesCarryTheCallersPosition) {
 
 TEST_F(Guard, ResultsPassThrough) {
   lua_pushcfunction(L, [](lua_State* L) {
-    return guarded(L, [L] {
+    return lua::guarded(L, [L] {
       lua_pushinteger(L, 1);
       lua_pushinteger(L, 2);
       return 2;

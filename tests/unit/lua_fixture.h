@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "render/buffer_stream.h"
-#include "render/lua_compat.h"
+#include "support/buffer_stream.h"
+#include "lua/compat.h"
 
 namespace quelto::test {
 

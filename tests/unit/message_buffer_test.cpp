@@ -12,7 +12,7 @@
 #include <random>
 
 #include "lua_fixture.h"
-#include "render/buffer_stream.h"
+#include "support/buffer_stream.h"
 #include "render/stream_ops.h"
 #include "render/write_table.h"
 

@@ -1,7 +1,7 @@
 #include "render/write_basetype.h"
 
 #include "lua_fixture.h"
-#include "module/module.h"
+#include "module/module_functions.h"
 
 namespace quelto::test {
 namespace {

@@ -1,6 +1,6 @@
 #include "guard.h"
 
-namespace quelto::detail {
+namespace quelto::lua::detail {
 namespace {
 
 int push_body(lua_State* L) {
@@ -19,7 +19,7 @@ void push_text(lua_State* L, const char* text) noexcept {
 int raise(lua_State* L, Outcome outcome) {
   switch (outcome) {
     case Outcome::OutOfMemory:
-      lua_pushliteral(L, "not enough memory");
+      lua_pushstring(L, messages::kOutOfMemory);
       break;
     case Outcome::Message:
       luaL_where(L, 1);   // message, position
@@ -32,4 +32,4 @@ int raise(lua_State* L, Outcome outcome) {
   return lua_error(L);
 }
 
-}  // namespace quelto::detail
+}  // namespace quelto::lua::detail

@@ -1,14 +1,13 @@
-#include "lua_compat.h"
+#include "compat.h"
 
 #include <cstring>
 
-namespace utils::lua {
+#include "messages.h"
+
+namespace quelto::lua {
 namespace {
 
 #if LUA_VERSION_NUM == 501
-// The error of a 5.1 build in LuaJIT and of a LuaJIT build in 5.1.
-constexpr char kWrongInterpreter[] = "quelto_internal was built for %s and cannot run in %s";
-
 // Type code 10 is LuaJIT's cdata; Lua 5.1 names its internal upvalue type there.
 constexpr int kCdataType = 10;
 
@@ -41,11 +40,11 @@ void check_interpreter(lua_State* L) {
   constexpr bool want_luajit = false;
 #endif
   if (host_is_luajit(L) != want_luajit) {
-    luaL_error(L, kWrongInterpreter, built_for(), want_luajit ? "Lua 5.1" : "LuaJIT");
+    luaL_error(L, messages::kWrongInterpreter, built_for(), want_luajit ? "Lua 5.1" : "LuaJIT");
   }
 #else
   luaL_checkversion(L);
 #endif
 }
 
-}  // namespace utils::lua
+}  // namespace quelto::lua

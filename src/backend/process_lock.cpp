@@ -1,8 +1,8 @@
-#include "shared_state.h"
+#include "process_lock.h"
 
 #include <pthread.h>
 
-namespace quelto::shared {
+namespace quelto::backend {
 namespace {
 
 // Constant-initialised, so it exists before any constructor runs and after
@@ -29,4 +29,4 @@ ExclusiveUse::~ExclusiveUse() {
   pthread_rwlock_unlock(&lock);
 }
 
-}  // namespace quelto::shared
+}  // namespace quelto::backend

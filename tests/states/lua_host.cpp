@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace quelto::threads {
+namespace quelto::states {
 
 LuaHost::LuaHost() : L_(luaL_newstate()) {
   if (L_ == nullptr) throw std::runtime_error("no memory for a Lua state");
@@ -79,4 +79,4 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-}  // namespace quelto::threads
+}  // namespace quelto::states

@@ -12,7 +12,7 @@
 
 #include "lua_host.h"
 
-namespace quelto::threads {
+namespace quelto::states {
 namespace {
 
 constexpr int kLoggingThreads = 8;
@@ -196,4 +196,4 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
 }
 
 }  // namespace
-}  // namespace quelto::threads
+}  // namespace quelto::states

@@ -1,9 +1,9 @@
 // Lua type codes as the host reports them, and the Lua API of the host.
 #pragma once
 
-#include "lua_compat.h"
+#include "compat.h"
 
-namespace utils::lua {
+namespace quelto::lua {
 
 /// The type code `lua_type` returns for a stack slot.
 enum Type : int {
@@ -19,4 +19,4 @@ enum Type : int {
   Thread = LUA_TTHREAD,
 };
 
-}  // namespace utils::lua
+}  // namespace quelto::lua

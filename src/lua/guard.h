@@ -4,7 +4,7 @@
 // must never unwind through the interpreter's C frames. So an entry point
 // first checks its arguments (raising directly, while it owns nothing), then
 // hands its C++ work to `guarded`. Inside, Lua code runs only under protected
-// calls (src/render/protected.h), whose failures come back as C++ exceptions;
+// calls (protected.h), whose failures come back as C++ exceptions;
 // every exception unwinds the C++ frames normally and is caught here. Only
 // after the catch, from a frame that owns nothing, is the Lua error raised.
 //
@@ -18,9 +18,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "../render/protected.h"
+#include "messages.h"
+#include "protected.h"
 
-namespace quelto {
+namespace quelto::lua {
 
 /// A failure to report to the script as a Lua error with this text, prefixed
 /// with the caller's position as `luaL_error` does.
@@ -44,11 +45,11 @@ void push_text(lua_State* L, const char* text) noexcept;
 /// Leaves the value to raise on top of the stack, at most one slot above `base`.
 template <class Body>
 Outcome run(lua_State* L, int base, Body& body,
-            int& results) noexcept(!utils::lua::kErrorsAreExceptions) {
+            int& results) noexcept(!kErrorsAreExceptions) {
   try {
     results = body();
     return Outcome::Done;
-  } catch (const utils::lua::Error&) {
+  } catch (const Error&) {
     // The error value is on top; drop what the unwound frames left below it.
     lua_copy(L, -1, base + 1);
     lua_settop(L, base + 1);
@@ -61,9 +62,9 @@ Outcome run(lua_State* L, int base, Body& body,
     push_text(L, e.what());
     return Outcome::Message;
   } catch (...) {
-    if constexpr (utils::lua::kErrorsAreExceptions) throw;  // the interpreter's own error
+    if constexpr (kErrorsAreExceptions) throw;  // the interpreter's own error
     lua_settop(L, base);
-    push_text(L, "unknown C++ exception");
+    push_text(L, messages::kUnknownException);
     return Outcome::Message;
   }
 }
@@ -88,4 +89,4 @@ int guarded(lua_State* L, Body&& body) {
   return detail::raise(L, outcome);
 }
 
-}  // namespace quelto
+}  // namespace quelto::lua

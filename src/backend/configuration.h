@@ -17,7 +17,7 @@
 
 #include <string>
 
-namespace quelto {
+namespace quelto::backend {
 
 /// Sets log4cpp up from the properties file at `path`, holding the
 /// process-wide lock alone, then releases the appenders of earlier
@@ -26,4 +26,4 @@ namespace quelto {
 /// what it attached before failing is kept and owned like a success's.
 void configure_from_file(const std::string& path);
 
-}  // namespace quelto
+}  // namespace quelto::backend

@@ -7,7 +7,7 @@
 // call under `lua_pcall`; on failure they leave the error value on top of the
 // stack and throw `utils::lua::Error`, which unwinds the C++ frames normally.
 // The entry point that catches it re-raises the value once its frame owns
-// nothing (see src/module/guard.h).
+// nothing (see guard.h).
 //
 // Every other API function the renderer uses cannot raise: type tests,
 // conversions of numbers and strings that are already strings, pushes of
@@ -15,27 +15,23 @@
 // table that no Lua code can have changed since the previous step.
 #pragma once
 
-#include <atomic>
 #include <exception>
 
-#include "lua_type.h"
+#include "types.h"
 
-namespace utils::lua {
+namespace quelto::lua {
 
 /// A Lua error whose value sits on top of the Lua stack.
 struct Error : std::exception {
   const char* what() const noexcept override { return "Lua error pending"; }
 };
 
-/// Counts protected calls: a changed count tells a traversal that Lua code (a
-/// metamethod, a finalizer run by a collection step) may have run and changed
-/// a table under it. Relaxed: only this thread's own increments matter, and
-/// increments by other threads only make the check more careful.
-inline std::atomic<unsigned long> calls_made{0};
-
-inline unsigned long protected_calls() {
-  return calls_made.load(std::memory_order_relaxed);
-}
+/// Counts the protected calls made on this thread: a changed count tells a
+/// traversal that Lua code (a metamethod, a finalizer run by a collection
+/// step) may have run and changed a table under it. A Lua state runs on one
+/// thread at a time, so the thread's own count is the one that matters. The
+/// reference stays valid for the thread's life: take it once per traversal.
+const unsigned long& protected_calls() noexcept;
 
 /// Calls the `__tostring` metamethod of the value at `index`, if it has one.
 /// Returns false, with nothing pushed, when it has none. Otherwise pushes the
@@ -57,4 +53,4 @@ inline int next(lua_State* L, int index, bool lua_ran) {
   return lua_ran ? protected_next(L, index) : lua_next(L, index);
 }
 
-}  // namespace utils::lua
+}  // namespace quelto::lua

@@ -1,7 +1,9 @@
 #include "protected.h"
 
-namespace utils::lua {
+namespace quelto::lua {
 namespace {
+
+thread_local unsigned long calls_made = 0;
 
 // The bodies below run inside lua_pcall: they may raise freely, and they hold
 // no C++ object that a longjmp could skip.
@@ -23,7 +25,7 @@ int next_body(lua_State* L) {
 // Runs the function and arguments on top under protection. Returns how many
 // results it left in place of them.
 int call(lua_State* L, int nargs) {
-  calls_made.fetch_add(1, std::memory_order_relaxed);
+  ++calls_made;
   const int base = lua_gettop(L) - nargs - 1;
   if (lua_pcall(L, nargs, LUA_MULTRET, 0) != LUA_OK) throw Error();
   return lua_gettop(L) - base;
@@ -40,6 +42,10 @@ bool call_on_value(lua_State* L, int index, lua_CFunction body) {
 }
 
 }  // namespace
+
+const unsigned long& protected_calls() noexcept {
+  return calls_made;
+}
 
 bool call_tostring(lua_State* L, int index) {
   return call_on_value(L, index, tostring_body);
@@ -58,4 +64,4 @@ int protected_next(lua_State* L, int index) {
   return call(L, 2);                // ..., [key, value]
 }
 
-}  // namespace utils::lua
+}  // namespace quelto::lua

@@ -22,7 +22,7 @@
 // while the process exits still finds it.
 #pragma once
 
-namespace quelto::shared {
+namespace quelto::backend {
 
 /// Holds the lock shared for its lifetime: for calls that log or look up a
 /// category.
@@ -45,4 +45,4 @@ class ExclusiveUse {
   ExclusiveUse& operator=(const ExclusiveUse&) = delete;
 };
 
-}  // namespace quelto::shared
+}  // namespace quelto::backend

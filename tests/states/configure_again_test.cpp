@@ -10,7 +10,7 @@
 
 #include "lua_host.h"
 
-namespace quelto::threads {
+namespace quelto::states {
 namespace {
 
 constexpr int kCalls = 1000;
@@ -94,4 +94,4 @@ TEST_F(ConfigureAgain, AlternatingFilesHoldDescriptorsAndMemoryFlat) {
 }
 
 }  // namespace
-}  // namespace quelto::threads
+}  // namespace quelto::states

@@ -7,7 +7,7 @@
 //   QUELTO_LUAJIT        the host is LuaJIT
 //   QUELTO_LUA_CPP       the host's Lua is compiled as C++: its API has C++
 //                        linkage and its errors are C++ exceptions
-// Every other file includes this header (through lua_type.h) and writes to
+// Every other file includes this header (through types.h) and writes to
 // the 5.3 API; only the functions below know which interpreter is underneath.
 #pragma once
 
@@ -30,7 +30,7 @@ extern "C" {
 #include <lua.hpp>
 #endif
 
-namespace utils::lua {
+namespace quelto::lua {
 
 /// Whether a Lua error is a C++ exception (Lua compiled as C++) rather than a
 /// longjmp. Its type is the interpreter's own: no handler of the module may
@@ -74,4 +74,4 @@ const char* built_for();
 /// apart by a type only LuaJIT has.
 void check_interpreter(lua_State* L);
 
-}  // namespace utils::lua
+}  // namespace quelto::lua

@@ -1,13 +1,17 @@
-// The module table's functions and the entry point.
+// The functions of the module table, and the entry point that returns it.
 #pragma once
 
 #include "../../include/quelto_internal.h"  // the entry point, as hosts see it
-#include "../render/lua_compat.h"
+#include "../lua/compat.h"
 
 namespace quelto {
 
 /// configure(path): sets log4cpp up from a properties file.
 int configure(lua_State* L);
+
+/// get_log([name]): a new logger for the root category (nil) or a named one
+/// of at most kMaxNameLevels levels.
+int get_log(lua_State* L);
 
 /// get_priority_map(): {EMERG = 0, ..., NOTSET = 800}, log4cpp's names.
 int get_priority_map(lua_State* L);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace utils {
+namespace quelto::utils {
 
 _Stream_compat_buffer::~_Stream_compat_buffer() = default;
 
@@ -16,4 +16,4 @@ std::string_view BufferStream::text() const {
   return {begin, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - begin) : written};
 }
 
-}  // namespace utils
+}  // namespace quelto::utils

@@ -9,9 +9,9 @@
 #include <set>
 #include <vector>
 
-#include "shared_state.h"
+#include "process_lock.h"
 
-namespace quelto {
+namespace quelto::backend {
 namespace {
 
 // log4cpp's registration function is private to its appenders. An explicit
@@ -100,7 +100,7 @@ void settle(const AppenderSet& attached_before) {
 }  // namespace
 
 void configure_from_file(const std::string& path) {
-  const shared::ExclusiveUse alone;
+  const ExclusiveUse alone;
   const AppenderSet attached_before = attached_appenders();
   try {
     log4cpp::PropertyConfigurator::configure(path);
@@ -111,4 +111,4 @@ void configure_from_file(const std::string& path) {
   settle(attached_before);
 }
 
-}  // namespace quelto
+}  // namespace quelto::backend

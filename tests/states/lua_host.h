@@ -5,7 +5,7 @@
 #include <lua.hpp>
 #include <string>
 
-namespace quelto::threads {
+namespace quelto::states {
 
 /// A state of its own with the standard libraries, whose `require` finds the
 /// built quelto_internal.so, and with the module in the global `q`.
@@ -56,4 +56,4 @@ std::string rejected_properties();
 /// The whole of a file, or "" when it cannot be read.
 std::string read_file(const std::string& path);
 
-}  // namespace quelto::threads
+}  // namespace quelto::states

@@ -1,11 +1,15 @@
-// The output stream a message is rendered into. Its text is handed out in
-// place, without the copy that `str()` would make.
+// A standard output stream for the renderer's writers, whose text is handed
+// out in place, without the copy that `str()` would make. The tests render
+// into it and into the module's `MessageBuffer` and compare: the stream's
+// own formatting is the reference the buffer must match.
 #pragma once
 
+#include <cstdint>
+#include <ostream>
 #include <sstream>
 #include <string_view>
 
-namespace utils {
+namespace quelto::utils {
 
 /// A string buffer that shows where its text starts and ends. Opened for input
 /// and output, so that every (re)allocation of its array lays the get area over
@@ -46,4 +50,19 @@ class BufferStream : public std::ostringstream {
   _Stream_compat_buffer compatBuffer;
 };
 
-}  // namespace utils
+/// The end of a line: the stream's newline, then a flush.
+template <class Stream>
+void write_newline(Stream& stream) {
+  stream << std::endl;
+}
+
+/// An address in lower-case hexadecimal; the base applies to it alone.
+template <class Stream>
+void write_address(Stream& stream, std::uintptr_t address) {
+  const auto flags = stream.flags();
+  stream.setf(std::ios_base::hex, std::ios_base::basefield);
+  stream << address;
+  stream.flags(flags);
+}
+
+}  // namespace quelto::utils

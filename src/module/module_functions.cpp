@@ -1,0 +1,71 @@
+#include "module_functions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <log4cpp/Category.hh>
+#include <log4cpp/Configurator.hh>
+#include <log4cpp/Priority.hh>
+#include <string>
+
+#include "../backend/configuration.h"
+#include "../backend/process_lock.h"
+#include "../lua/guard.h"
+#include "../lua/messages.h"
+#include "logger.h"
+
+namespace quelto {
+
+int configure(lua_State* L) {
+  const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
+  return lua::guarded(L, [path] {
+    try {
+      backend::configure_from_file(std::string(path));
+    } catch (const log4cpp::ConfigureFailure& e) {
+      throw lua::Raise(std::string(messages::kConfigureFailure) + e.what());
+    } catch (const std::exception& e) {
+      throw lua::Raise(std::string(messages::kConfigureUnknownFailure) + e.what());
+    }
+    return 0;
+  });
+}
+
+int get_log(lua_State* L) {
+  const char* name = nullptr;
+  switch (lua_type(L, 1)) {
+    case LUA_TNIL:
+      break;
+    case LUA_TSTRING: {
+      name = lua_tolstring(L, 1, nullptr);
+      const char* end = name + std::strlen(name);  // the name ends at its first NUL
+      if (std::count(name, end, '.') >= kMaxNameLevels) {
+        return luaL_error(L, messages::kGetLogTooDeep, kMaxNameLevels);
+      }
+      break;
+    }
+    default:
+      return luaL_error(L, "%s", messages::kGetLogArgument);
+  }
+  log4cpp::Category* category = nullptr;
+  lua::guarded(L, [&] {
+    const backend::SharedUse use;  // not while a configuration changes the hierarchy
+    category =
+        name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
+    return 0;
+  });
+  push_logger(L, category);
+  return 1;
+}
+
+int get_priority_map(lua_State* L) {
+  lua_createtable(L, 0, 9);
+  // Nothing here owns memory: the names are log4cpp's own strings, so a memory
+  // error raised while the table is filled skips no destructor.
+  for (lua_Integer value = 0; value < 900; value += 100) {
+    const std::string& name = log4cpp::Priority::getPriorityName(static_cast<int>(value));
+    lua_pushinteger(L, value);
+    lua_setfield(L, -2, name.c_str());
+  }
+  return 1;
+}
+
+}  // namespace quelto

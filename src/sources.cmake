@@ -1,0 +1,16 @@
+# The module's sources: the one list that the module, the static library,
+# the fuzz target and hosts on Lua compiled as C++ are built from.
+set(QUELTO_SOURCES
+  backend/configuration.cpp
+  backend/process_lock.cpp
+  lua/compat.cpp
+  lua/guard.cpp
+  lua/protected.cpp
+  module/fast_methods.cpp
+  module/logger.cpp
+  module/module.cpp
+  module/module_functions.cpp
+  render/message.cpp
+  render/message_buffer.cpp
+  render/table_traverser.cpp)
+list(TRANSFORM QUELTO_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
