@@ -19,8 +19,8 @@ namespace {
 // logger whose payload `logger` points to compares with (gate.h). The Lua
 // code gets its address, so it needs no exported symbol. A call the compiler
 // cannot hoist out of a loop, taking no lock.
-int gate_priority(const void* logger) noexcept {
-  return quelto::gate_priority(*static_cast<const QueltoLogger*>(logger));
+int read_gate(const void* logger) noexcept {
+  return gate_priority(*static_cast<const QueltoLogger*>(logger));
 }
 
 // A failure other than out of memory is a fault of the module's own: say so
@@ -46,7 +46,7 @@ void install_fast_methods(lua_State* L, int metatable) {
       luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1, "=quelto_internal");
   if (loaded != LUA_OK) return check(L, loaded);
   lua_pushvalue(L, metatable);
-  lua_pushlightuserdata(L, reinterpret_cast<void*>(&gate_priority));
+  lua_pushlightuserdata(L, reinterpret_cast<void*>(&read_gate));
   lua_createtable(L, 0, kFixedPriorityMethods);
   for (const MethodPriority& method : kMethodPriorities) {
     lua_pushinteger(L, method.priority);
