@@ -23,7 +23,9 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
   quelto::install_fast_methods(L, -1);          // on LuaJIT: wraps them
-  lua_createtable(L, 0, 3);
+  lua_createtable(L, 0, 4);
   luaL_setfuncs(L, kModuleFunctions, 0);
+  lua_pushliteral(L, QUELTO_VERSION);  // the build's, from CMakeLists.txt
+  lua_setfield(L, -2, "_VERSION");
   return 1;  // the module table; the metatable stays below it
 }
