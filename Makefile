@@ -80,13 +80,18 @@ tsan: deps
 	cmake --build $(BUILD)-tsan -j $(JOBS) --target states_tests safety_tests
 	scripts/run-tsan.sh $(BUILD)-tsan
 
+DEB_BUILD ?= build-deb
+deb:
+	@scripts/install-deps.sh deb
+	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
+
 # New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
 FUZZ_SECONDS ?= 1800
 fuzz-long: build
 	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
-	rm -rf build build-* $(BENCH_BUILD)
+	rm -rf build build-* $(BENCH_BUILD) $(DEB_BUILD)
 
 BENCH_BUILD ?= build-bench
 BENCH_LUA_PATH = LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;"

@@ -12,15 +12,16 @@ include(CMakePackageConfigHelpers)
 
 set(quelto_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/quelto_internal)
 
-install(FILES include/quelto_internal.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/quelto_internal.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT embedding)
 install(TARGETS quelto_internal_static
   EXPORT quelto_internal_targets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT embedding
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT quelto_internal_targets
   NAMESPACE quelto::
   FILE quelto_internal-${QUELTO_LUA_PC}-targets.cmake
-  DESTINATION ${quelto_package_dir})
+  DESTINATION ${quelto_package_dir}
+  COMPONENT embedding)
 
 configure_package_config_file(cmake/quelto_internal-config.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-config.cmake
@@ -31,7 +32,7 @@ write_basic_package_version_file(
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-config-version.cmake
-  DESTINATION ${quelto_package_dir})
+  DESTINATION ${quelto_package_dir} COMPONENT embedding)
 
 # pkg-config: the directories as installed, absolute.
 foreach(dir LIBDIR INCLUDEDIR)
@@ -48,6 +49,7 @@ configure_file(cmake/quelto_internal.pc.in
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   configure_file(\"${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-${QUELTO_LUA_PC}.pc.in\"
-                 \"${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-${QUELTO_LUA_PC}.pc\" @ONLY)")
+                 \"${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-${QUELTO_LUA_PC}.pc\" @ONLY)"
+  COMPONENT embedding)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quelto_internal-${QUELTO_LUA_PC}.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT embedding)

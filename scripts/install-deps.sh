@@ -3,6 +3,8 @@
 # missing. Safe to run any number of times.
 #   scripts/install-deps.sh build LUA [extra-package ...]
 #       building the module for LUA (5.1 ... 5.4, luajit) and running it there
+#   scripts/install-deps.sh deb [extra-package ...]
+#       building the Debian packages (make deb)
 #   scripts/install-deps.sh test [extra-package ...]
 #       building it for every interpreter and running every test
 set -euo pipefail
@@ -18,23 +20,27 @@ lua_packages() {
 }
 
 build=(cmake make g++ pkg-config liblog4cpp5-dev)
-mode=${1:?usage: $0 build LUA | test [package ...]}
+every_lua() { for lua in 5.1 5.2 5.3 5.4 luajit; do lua_packages $lua; done; }
+deb=(debhelper dh-lua lintian dpkg-dev git)
+mode=${1:?usage: $0 build LUA | deb | test [package ...]}
 shift
 case $mode in
   build)
     # shellcheck disable=SC2207
     packages=("${build[@]}" $(lua_packages "${1:?which Lua?}"))
     shift ;;
+  deb)
+    # shellcheck disable=SC2207
+    packages=("${build[@]}" $(every_lua) "${deb[@]}") ;;
   test)
     # haproxy: the threaded server test starts its own, with its own config and
     # port. Where the package starts the system's service, that one listens on no
     # port (Debian's default config has no frontend) and is left alone.
-    # debhelper, dh-lua, lintian: make deb and the package test; meson: a consumer.
+    # meson: a consumer; the package test builds the Debian packages.
     # shellcheck disable=SC2207
-    packages=("${build[@]}" $(for lua in 5.1 5.2 5.3 5.4 luajit; do lua_packages $lua; done)
-              lua-busted luarocks rsyslog valgrind libgtest-dev clang-14 libclang-rt-14-dev
-              haproxy curl meson ninja-build debhelper dh-lua lintian fakeroot) ;;
-  *) echo "usage: $0 build LUA | test [package ...]" >&2; exit 2 ;;
+    packages=("${build[@]}" $(every_lua) "${deb[@]}" lua-busted luarocks rsyslog valgrind
+              libgtest-dev clang-14 libclang-rt-14-dev haproxy curl meson ninja-build) ;;
+  *) echo "usage: $0 build LUA | deb | test [package ...]" >&2; exit 2 ;;
 esac
 packages+=("$@")
 
