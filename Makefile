@@ -1,9 +1,13 @@
-# make demo   install missing packages, build, run the demo
-# make test   install missing packages, build for every interpreter, run every test
+# make demo   install missing build packages, build, run the demo
+# make test   install missing build and test packages, build for every
+#             interpreter with the tests, run every test
 # make test-one [LUA=5.4]  the same for one interpreter only
 # make install [LUA=5.4] [PREFIX=/usr/local] [DESTDIR=/tmp/stage]
 #             install quelto_internal.so into that Lua's C-module directory, and
-#             the header, static library and CMake package for C++ programs
+#             the header, static library, CMake package and pkg-config file
+#             for C++ programs
+# make deb    the Debian packages lua-quelto-internal and lua-quelto-internal-dev,
+#             in build-deb/
 # make sanitize  the tests again, built with AddressSanitizer and UBSan
 # make tsan   the threaded tests, built with ThreadSanitizer
 # make bench  install the peers too, build with the benchmarks, run them
@@ -20,21 +24,29 @@ LUA_PC = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
 LUA_PROGRAM = $(if $(filter luajit,$(LUA)),luajit,lua$(LUA))
 BUILD ?= $(if $(HOST_LUA),build-$(HOST_LUA),$(if $(filter 5.3,$(LUA)),build,build-$(LUA_PROGRAM)))
 CMAKE_FLAGS ?=
+# make test and its kin widen these two (below): the packages to install and
+# the tests to build.
+DEPS = build $(LUA)
+TEST_FLAGS =
 LUA_FLAGS = -DQUELTO_LUA=$(LUA) $(if $(HOST_LUA),-DQUELTO_HOST_LUA=$(HOST_LUA))
 JOBS ?= $(shell nproc)
 # What make test covers beside the default build.
 OTHER_INTERPRETERS = 5.1 5.2 5.4 luajit
 CXX_HOSTS = 5.3:lua5.3-c++ 5.4:lua5.4-c++
 
-.PHONY: all deps build demo test test-one install sanitize tsan fuzz-long bench clean
+.PHONY: all deps build demo test test-one install sanitize tsan fuzz-long bench deb clean
 
 all: build
 
+# What the tests need comes only with the targets that build them.
+test test-one sanitize tsan fuzz-long: DEPS = test
+test test-one sanitize tsan fuzz-long: TEST_FLAGS = -DQUELTO_TESTS=ON
+
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh $(DEPS)
 
 build: deps
-	cmake -S . -B $(BUILD) $(LUA_FLAGS) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(LUA_FLAGS) $(TEST_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -59,14 +71,19 @@ install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 sanitize: deps
-	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(LUA_FLAGS) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)-asan -DQUELTO_SANITIZE=ON $(LUA_FLAGS) $(TEST_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	scripts/run-sanitized.sh $(BUILD)-asan
 
 tsan: deps
-	cmake -S . -B $(BUILD)-tsan -DQUELTO_TSAN=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)-tsan -DQUELTO_TSAN=ON $(TEST_FLAGS) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-tsan -j $(JOBS) --target states_tests safety_tests
 	scripts/run-tsan.sh $(BUILD)-tsan
+
+DEB_BUILD ?= build-deb
+deb:
+	@scripts/install-deps.sh deb
+	scripts/build-deb.sh $(DEB_BUILD) $(JOBS)
 
 # New inputs it finds stay in $(BUILD)/fuzz-long/corpus; the seeds are not changed.
 FUZZ_SECONDS ?= 1800
@@ -74,7 +91,7 @@ fuzz-long: build
 	fuzz/run.sh $(BUILD)/fuzz/log_fuzzer $(FUZZ_SECONDS) $(BUILD)/fuzz-long
 
 clean:
-	rm -rf build build-* $(BENCH_BUILD)
+	rm -rf build build-* $(BENCH_BUILD) $(DEB_BUILD)
 
 BENCH_BUILD ?= build-bench
 BENCH_LUA_PATH = LUA_PATH="$(abspath bench)/?.lua;/usr/share/lua/5.1/?.lua;;"
@@ -82,7 +99,7 @@ BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/
 	$(BENCH_LUA_PATH) BENCH_DIR="$(abspath bench)"
 
 bench:
-	@scripts/install-deps.sh lua-logging lua-inspect libbenchmark-dev
+	@scripts/install-deps.sh test lua-logging lua-inspect libbenchmark-dev
 	cmake -S . -B $(BENCH_BUILD) -DQUELTO_LUA=5.3 -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2

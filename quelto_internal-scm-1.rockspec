@@ -1,6 +1,6 @@
 -- Builds and installs quelto_internal from this checkout, for the Lua that
 -- LuaRocks targets (5.1, 5.2, 5.3, 5.4 or LuaJIT):
---   luarocks --lua-version=5.4 make --tree=DIR      (or --local)
+--   luarocks --lua-version=5.4 make quelto_internal-scm-1.rockspec --tree=DIR  (or --local)
 -- `luarocks make` builds the sources it runs in and never fetches `source`.
 rockspec_format = "3.0"
 package = "quelto_internal"

@@ -55,9 +55,6 @@ if(QUELTO_LUA MATCHES "^(5\\.1|5\\.2|luajit)$")
   list(APPEND QUELTO_LUA_DEFINITIONS QUELTO_LUA_COMPAT53 COMPAT53_PREFIX=quelto_compat53)
   set(QUELTO_COMPAT_SOURCES ${QUELTO_COMPAT53_C})
 endif()
-if(QUELTO_LUA STREQUAL "luajit")
-  list(APPEND QUELTO_LUA_DEFINITIONS QUELTO_LUAJIT)
-endif()
 
 # Whether the example host embeds Lua compiled as C++ (examples/host).
 if(QUELTO_HOST_LUA MATCHES "c\\+\\+$")

@@ -4,9 +4,10 @@
 // compiled as C++. The build says which through definitions:
 //   QUELTO_LUA_COMPAT53  5.1, 5.2 and LuaJIT: the 5.3 API through compat-5.3,
 //                        compiled into the module under a prefix of its own
-//   QUELTO_LUAJIT        the host is LuaJIT
 //   QUELTO_LUA_CPP       the host's Lua is compiled as C++: its API has C++
 //                        linkage and its errors are C++ exceptions
+// Lua 5.1 and LuaJIT share one API: one build serves both, and asks which
+// it runs in when it loads (host_is_luajit).
 // Every other file includes this header (through types.h) and writes to
 // the 5.3 API; only the functions below know which interpreter is underneath.
 #pragma once
@@ -65,13 +66,13 @@ inline bool integer_value(lua_State* L, int index, long long* value) {
 #endif
 }
 
-/// The interpreter this build serves, as its error messages name it.
-const char* built_for();
+/// Whether the host is LuaJIT rather than Lua 5.1, told apart by a type only
+/// LuaJIT has. False on every other interpreter.
+bool host_is_luajit(lua_State* L);
 
-/// Raises a Lua error when the host is not the interpreter the module was
-/// built for. Lua 5.2 and later check themselves (`luaL_checkversion`); 5.1
-/// and LuaJIT share one API with no version in it, so each build tells them
-/// apart by a type only LuaJIT has.
+/// Raises a Lua error when the host is not an interpreter the module was
+/// built for. Lua 5.2 and later check themselves (`luaL_checkversion`); a
+/// build for the API of 5.1 serves both 5.1 and LuaJIT.
 void check_interpreter(lua_State* L);
 
 }  // namespace quelto::lua

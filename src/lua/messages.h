@@ -23,7 +23,6 @@ inline constexpr char kOutOfMemory[] = "not enough memory";
 inline constexpr char kUnknownException[] = "unknown C++ exception";
 
 // Loading.
-inline constexpr char kWrongInterpreter[] = "quelto_internal was built for %s and cannot run in %s";
 inline constexpr char kMethodsDoNotLoad[] = "quelto_internal: the LuaJIT methods do not load: %s";
 
 }  // namespace quelto::messages

@@ -6,14 +6,16 @@
 #include "gate.h"
 #include "logger.h"
 
-#if defined(QUELTO_LUAJIT)
+#if LUA_VERSION_NUM == 501
 #include "fast_methods_lua.h"  // kFastMethodsSource: fast_methods.lua, generated at build time
 #endif
 
 namespace quelto {
 namespace {
 
-#if defined(QUELTO_LUAJIT)
+// The API of 5.1, which LuaJIT shares: whether the host is LuaJIT is known
+// only when the module loads.
+#if LUA_VERSION_NUM == 501
 
 // The gate's read, called through the FFI: the priority the gate of the
 // logger whose payload `logger` points to compares with (gate.h). The Lua
@@ -40,7 +42,8 @@ void check(lua_State* L, int status) {
 }  // namespace
 
 void install_fast_methods(lua_State* L, int metatable) {
-#if defined(QUELTO_LUAJIT)
+#if LUA_VERSION_NUM == 501
+  if (!lua::host_is_luajit(L)) return;
   metatable = lua_absindex(L, metatable);
   const int loaded =
       luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1, "=quelto_internal");

@@ -28,8 +28,10 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kPriorityMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
-  lua_createtable(L, 0, 4);
+  lua_createtable(L, 0, 5);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
+  lua_pushliteral(L, QUELTO_VERSION);  // the build's, from CMakeLists.txt
+  lua_setfield(L, -2, "_VERSION");
   return 1;  // the module table; the metatable stays below it
 }

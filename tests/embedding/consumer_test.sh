@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# A program of its own links the module in one of the three ways, is
-# configured and built in a temporary directory, and runs: its script's records
-# land in the host's appender, and a host that keeps `configure` from
-# untrusted scripts really does.
-#   consumer_test.sh subdirectory|fetchcontent|package SOURCE_DIR BUILD_DIR LUA
+# A program of its own links the module in one of five ways, is configured
+# and built in a temporary directory, and runs: its script's records land in
+# the host's appender, and a host that keeps `configure` from untrusted
+# scripts really does. The ways: CMake's add_subdirectory, FetchContent and
+# installed package, and the installed pkg-config file from a plain Makefile
+# and from Meson.
+#   consumer_test.sh subdirectory|fetchcontent|package|makefile|meson SOURCE_DIR BUILD_DIR LUA
 # LUA is the pkg-config package of the Lua the module was built for.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,6 +22,31 @@ trap 'rm -rf "$work"' EXIT
 export CMAKE_BUILD_PARALLEL_LEVEL=2
 
 consumer=$work/build
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+
+# expect_configure_error NAME MESSAGE CMAKE_ARGS...: configuring the consumer
+# with these arguments fails, saying MESSAGE (CMake's line breaks ignored).
+expect_configure_error() {
+  local name=$1 message=$2 out status
+  shift 2
+  out=$(cmake "${configure_args[@]}" "$@" 2>&1)
+  status=$?
+  if [ $status -ne 0 ] && [[ "$(tr -s ' \n' '  ' <<<"$out")" == *"$message"* ]]; then
+    pass "$name"
+  else
+    fail "$name" "status $status" "$out"
+  fi
+}
+
+# build_consumer: configures and builds the consumer into $consumer.
+build_consumer() {
+  case $way in
+    makefile) mkdir -p "$consumer" && make -C "$consumer" -f "$here/makefile/Makefile" LUA="$lua" ;;
+    meson) meson setup "$consumer" "$here/meson" -Dlua="$lua" && meson compile -C "$consumer" ;;
+    *) cmake "${configure_args[@]}" && cmake --build "$consumer" ;;
+  esac
+}
 configure_args=(-S "$here/$way" -B "$consumer" -DCONSUMER_LUA="$lua")
 case $way in
   subdirectory)
@@ -37,27 +64,36 @@ case $way in
     configure_args+=(-DCMAKE_PREFIX_PATH="$prefix")
     module_dir=$prefix$(pkg-config --define-variable=prefix= --variable=INSTALL_CMOD "$lua")
 
-    out=$(cmake "${configure_args[@]}" -B "$work/other-lua" -DCONSUMER_LUA=$other_lua 2>&1)
-    status=$?
-    message="quelto_internal in $prefix was built for $lua, not for $other_lua: build and install it for that Lua, or link $lua and ask for it."
-    if [ $status -ne 0 ] && [[ "$(tr -s ' \n' '  ' <<<"$out")" == *"$message"* ]]; then
-      pass "asking for another Lua fails with the package's reason"
-    else
-      fail "asking for another Lua fails with the package's reason" "status $status" "$out"
-    fi ;;
+    expect_configure_error "asking for another Lua fails with the package's reason" \
+      "quelto_internal in $prefix is installed for $lua, not for $other_lua: build and install it for that Lua, or link one of those and ask for it." \
+      -B "$work/other-lua" -DCONSUMER_LUA=$other_lua
+    expect_configure_error "asking for version 1.0 fails with the version installed" \
+      "The following configuration files were considered but not accepted: $prefix/$libdir/cmake/quelto_internal/quelto_internal-config.cmake, version: $version" \
+      -B "$work/version-1" -DCONSUMER_VERSION=1.0 ;;
+  makefile | meson)
+    # The pkg-config file of an install under a prefix of the test's own.
+    prefix=$work/prefix
+    cmake --install "$build" --prefix "$prefix" >/dev/null
+    export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+    module_dir=$prefix$(pkg-config --define-variable=prefix= --variable=INSTALL_CMOD "$lua")
+    expect_eq "pkg-config: the module's version" "$version" \
+      "$(pkg-config --modversion "quelto_internal-$lua")"
+    expect_eq "pkg-config: the library of the Lua named" \
+      "-I$prefix/include -L$prefix/$libdir -lquelto_internal-$lua $(pkg-config --libs log4cpp | sed "s/ *$//")" \
+      "$(pkg-config --cflags --libs "quelto_internal-$lua" | sed 's/ *$//')" ;;
   *)
     echo "unknown way: $way" >&2
     exit 2 ;;
 esac
 
-if out=$(cmake "${configure_args[@]}" 2>&1 && cmake --build "$consumer" 2>&1); then
+if out=$(build_consumer 2>&1); then
   pass "$way: the consumer configures and builds"
 else
   fail "$way: the consumer configures and builds" "$(tail -n 30 <<<"$out")"
 fi
 
-expect_eq "$way: the script's records land in the host's appender" \
-  "$(printf 'WARN consumer: from the script: {\n  1,\n  two = 2\n}\nINFO consumer: and 600')" \
+script_records=$(printf 'WARN consumer: from the script: {\n  1,\n  two = 2\n}\nINFO consumer: and 600')
+expect_eq "$way: the script's records land in the host's appender" "$script_records" \
   "$(cd "$here" && "$consumer/minimal_host" script.lua 2>&1)"
 
 out=$(LUA_CPATH="$consumer/?.so" LUA_INIT= "$lua" - "$here/../install/stdout.properties" <<'LUA' 2>&1
@@ -85,13 +121,41 @@ expect_eq "$way: an untrusted script reaches configure no way" \
   "$(probe_records "no configure, no set_priority")" \
   "$("$consumer/untrusted_host" "$here/probe.lua" "$module_dir" 2>&1)"
 
-if [ "$way" != package ]; then
+if [ "$way" = subdirectory ] || [ "$way" = fetchcontent ]; then
   # Inside another project the module builds its libraries only and installs nothing.
   leftovers=$(cd "$module_dir" && ls -d tests examples bench 2>/dev/null)
   expect_eq "$way: no tests, examples or benchmarks of the module" "" "$leftovers"
   cmake --install "$consumer" --prefix "$work/installed" >/dev/null 2>&1
   expect_eq "$way: the consumer's install installs nothing of the module" "" \
     "$(find "$work/installed" -type f 2>/dev/null)"
+fi
+
+if [ "$way" = package ]; then
+  # Side by side: the files of another Lua, installed into the same prefix,
+  # change none of those installed before, and serve a program of that Lua.
+  files() { (cd "$work/stage" && find . -type f -exec sha256sum {} + | sort); }
+  before=$(files)
+  if out=$(cmake -S "$source_dir" -B "$work/other-build" -DQUELTO_LUA="${other_lua#lua}" \
+             -DQUELTO_HOST=OFF 2>&1 &&
+           cmake --build "$work/other-build" --target quelto_internal quelto_internal_static 2>&1 &&
+           DESTDIR="$work/stage" cmake --install "$work/other-build" --prefix /opt/quelto 2>&1); then
+    pass "the files for $other_lua install into the same prefix"
+  else
+    fail "the files for $other_lua install into the same prefix" "$(tail -n 20 <<<"$out")"
+  fi
+  expect_eq "installing for $other_lua changes no file installed for $lua" "" \
+    "$(comm -23 <(echo "$before") <(files))"
+  other_consumer=$work/other-consumer
+  if out=$(cmake "${configure_args[@]}" -B "$other_consumer" -DCONSUMER_LUA=$other_lua 2>&1 &&
+           cmake --build "$other_consumer" 2>&1); then
+    pass "a consumer of $other_lua configures and builds"
+  else
+    fail "a consumer of $other_lua configures and builds" "$(tail -n 30 <<<"$out")"
+  fi
+  expect_eq "$other_lua: the script's records land in the host's appender" "$script_records" \
+    "$(cd "$here" && "$other_consumer/minimal_host" script.lua 2>&1)"
+  expect_eq "$lua: the first consumer still runs" "$script_records" \
+    "$(cd "$here" && "$consumer/minimal_host" script.lua 2>&1)"
 fi
 
 finish

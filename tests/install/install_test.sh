@@ -30,9 +30,10 @@ installed_files() {
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
 expected_files() {
   local package=$1/$libdir/cmake/quelto_internal
-  printf '%s\n' "$1/include/quelto_internal.h" "$1/$libdir/libquelto_internal.a" \
-    "$package/quelto_internal-config.cmake" "$package/quelto_internal-targets.cmake" \
-    "$package/quelto_internal-targets-*.cmake" \
+  printf '%s\n' "$1/include/quelto_internal.h" "$1/$libdir/libquelto_internal-$pc.a" \
+    "$package/quelto_internal-config.cmake" "$package/quelto_internal-config-version.cmake" \
+    "$package/quelto_internal-$pc-targets.cmake" "$package/quelto_internal-$pc-targets-*.cmake" \
+    "$1/$libdir/pkgconfig/quelto_internal-$pc.pc" \
     "$(pkg-config --define-variable=prefix="$1" --variable=INSTALL_CMOD "$pc")/quelto_internal.so" |
     sort
 }
@@ -94,5 +95,15 @@ fi
 #    it is compiled in, and the C++ library's template statics stay inside.
 expect_eq "the installed module exports luaopen_quelto_internal alone" "luaopen_quelto_internal" \
   "$(nm -D --defined-only "$module" | awk '$2 != "w" && $2 != "V" && $2 != "W" { print $3 }')"
+
+# 7. One version everywhere: the project's, in the versioned rockspec, the
+#    change log and the Debian packages.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+expect_eq "the versioned rockspec is of the project's version" "version = \"$version-1\"" \
+  "$(grep -h '^version' "$source_dir/quelto_internal-$version-1.rockspec" 2>&1)"
+expect_eq "the change log starts at the project's version" "## $version" \
+  "$(grep -m1 '^## ' "$source_dir/CHANGELOG.md")"
+expect_eq "the Debian packages are of the project's version" "$version-1" \
+  "$(cd "$source_dir" && dpkg-parsechangelog -S Version 2>&1)"
 
 finish

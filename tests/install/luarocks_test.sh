@@ -28,7 +28,11 @@ else
   tar -C "$source_dir" --exclude='./build*' -cf - . | tar -C "$clone" -xf -
 fi
 
-if (cd "$clone" && rocks make >"$work/make.log" 2>&1); then
+# Both rockspecs are well formed; the one of this checkout is built.
+for rockspec in "$clone"/*.rockspec; do
+  expect_ok "luarocks lint ${rockspec##*/}" rocks lint "$rockspec"
+done
+if (cd "$clone" && rocks make quelto_internal-scm-1.rockspec >"$work/make.log" 2>&1); then
   pass "luarocks make builds and installs"
 else
   fail "luarocks make builds and installs" "$(tail -n 30 "$work/make.log")"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A module built for one interpreter, required from another, fails with an
 # error the script can catch, never a crash: the loader's "undefined symbol"
-# where the two APIs differ, the module's own text between Lua 5.1 and
-# LuaJIT, which share one API. In the right interpreter it loads.
+# where the two APIs differ. In the right interpreter it loads, and Lua 5.1
+# and LuaJIT, which share one API, share one module: each loads the other's.
 #   wrong_interpreter_test.sh MODULE_DIR LUA     (LUA: 5.1 ... 5.4 or luajit)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,9 +33,8 @@ for lua in 5.1 5.2 5.3 5.4 luajit; do
   out=$(try_require "$lua")
   status=$?
   name="refused by $(name_of "$lua") with a catchable error"
-  own="false quelto_internal was built for $(name_of "$built_for") and cannot run in $(name_of "$lua")"
   case "$built_for:$lua" in
-    5.1:luajit | luajit:5.1) expect_eq "$name" "$own" "$out" ;;
+    5.1:luajit | luajit:5.1) expect_eq "loads into $(name_of "$lua") as well" "true" "$out" ;;
     *)
       case "$status:$out" in
         "0:false error loading module 'quelto_internal' from file '$module_dir/quelto_internal.so':")
