@@ -13,6 +13,9 @@ local cases = {}
 
 local own = q.get_log("bench.own")          -- own priority INFO
 local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at INFO
+-- Four levels below the root, none with a priority of its own: the chained
+-- gate walks up to the root's INFO.
+local chained = q.get_log("bench.a.b.c", { gate = "chained" })
 local joiner = has_floor and floor.joiner("bench.floor")  -- own priority INFO
 local empty_c = has_floor and floor.empty()
 local empty_lua = setmetatable({}, { __index = { debug = function() end } })
@@ -48,6 +51,8 @@ if has_floor then cases.empty_c = filtered("empty C function", function() return
 cases.empty_lua = filtered("empty Lua function", function() return empty_lua end)
 cases.lualog_disabled = filtered("lua-logging disabled level", function() return lualog end)
 cases.inherited = filtered("quelto debug, inherited INFO", function() return inherited end)
+cases.chained = filtered("quelto debug, chained gate, root's INFO 4 levels up",
+                         function() return chained end)
 
 cases.admitted = scalar("quelto info", function(n)
   local log = own
@@ -104,6 +109,15 @@ cases.loop_filtered = { name = "the loop with log:debug(\"i=\", i)", expect = ""
   end
   cases.sum = s
 end }
+cases.loop_chained = { name = "the loop with log:debug(\"i=\", i), chained gate", expect = "",
+                       run = function(n)
+  local s, log = 0, chained
+  for i = 1, n do
+    s = s + i % 7
+    log:debug("i=", i)
+  end
+  cases.sum = s
+end }
 cases.loop_filtered_c = { name = "the loop with the C function's debug", expect = "",
                           run = function(n)
   local s, log, debug_c = 0, own, c_method("debug")
@@ -152,7 +166,7 @@ end
 function cases.renders_filtered(logger)
   local calls = 0
   local probe = setmetatable({}, { __tostring = function() calls = calls + 1; return "" end })
-  local log = logger == "inherited" and inherited or own
+  local log = ({ inherited = inherited, chained = chained })[logger] or own
   log:debug(probe)
   return calls == 1
 end

@@ -15,16 +15,30 @@ local clock = os.clock
 local configure = loggers.point_at
 
 local own = q.get_log("bench.own")
+local chained = q.get_log("bench.a.b.c", { gate = "chained" })  -- root's INFO 4 levels up
 local small = { 1, "two", three = 3.5 }
 local t = tree.make(1000)
 
--- { name, expected text of one call, run(log, n) } in pairs: the module, the peer.
+-- { name, expected text of one call, run(log, n) } in pairs: the module, the
+-- peer; then the target of peer / quelto, if any.
+local function chained_debug(_, n)
+  for _ = 1, n do chained:debug("user ", 42, " logged in", small) end
+end
 local measures = {
   { "filtered call",
     { "quelto debug, own INFO", "", function(_, n)
       for _ = 1, n do own:debug("user ", 42, " logged in", small) end end },
     { "lua-logging disabled level", "", function(log, n)
       for _ = 1, n do log:debug("user ", 42, " logged in", small) end end } },
+  { "filtered call, chained gate",
+    { "quelto debug, chained gate", "", chained_debug },
+    { "lua-logging disabled level", "", function(log, n)
+      for _ = 1, n do log:debug("user ", 42, " logged in", small) end end } },
+  { "chained gate / own gate",
+    { "quelto debug, own INFO", "", function(_, n)
+      for _ = 1, n do own:debug("user ", 42, " logged in", small) end end },
+    { "quelto debug, chained gate", "", chained_debug },
+    jit and 2 or 1.2 },
   { "admitted scalar",
     { "quelto info", "user 42 logged in at 3.5\n", function(_, n)
       for _ = 1, n do own:info("user ", 42, " logged in at ", 3.5) end end },
@@ -97,7 +111,9 @@ for _, measure in ipairs(measures) do
     local tb = (r % 2 == 0 and t1 - t0 or t2 - t1) / nb
     t_ours[r], t_peer[r], ratio[r] = ta, tb, tb / ta
   end
-  print(("| %s | %s | %s | %s | %s | %.2fx |"):format(interpreter, measure[1], show(median(t_ours)),
-                                                     peer[1], show(median(t_peer)), median(ratio)))
+  local target = measure[4] and (" (≤ %gx %s)"):format(measure[4],
+                                                      median(ratio) <= measure[4] and "✓" or "✗")
+  print(("| %s | %s | %s | %s | %s | %.2fx%s |"):format(interpreter, measure[1],
+    show(median(t_ours)), peer[1], show(median(t_peer)), median(ratio), target or ""))
 end
 loggers.done()

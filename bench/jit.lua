@@ -10,7 +10,8 @@ local timing = require "timing"
 local run = timing.new(tonumber(arg[1]) or 7, cases.check)
 
 -- Filtered calls.
-run:measure({ cases.filtered, cases.filtered_c, cases.empty_lua, cases.lualog_disabled })
+run:measure({ cases.filtered, cases.filtered_c, cases.empty_lua, cases.lualog_disabled,
+              cases.chained })
 local r = run:ratios(cases.filtered_c, cases.filtered)
 run:row("filtered call", cases.filtered_c, cases.filtered, r, "≥ 8x", r.median >= 8)
 run:note(string.format("C function/filtered %.1fx", r.median))
@@ -19,13 +20,20 @@ run:row("filtered call", cases.filtered, cases.lualog_disabled, r, "≤ 8x", r.m
 run:note(string.format("filtered/lua-logging disabled %.1fx", r.median))
 run:row("filtered call", cases.filtered, cases.empty_lua,
         run:ratios(cases.filtered, cases.empty_lua))
+r = run:ratios(cases.chained, cases.filtered)
+run:row("chained gate", cases.chained, cases.filtered, r, "≤ 2x", r.median <= 2)
+run:note(string.format("chained/own-filtered %.2fx", r.median))
+run:row("chained gate", cases.chained, cases.lualog_disabled,
+        run:ratios(cases.chained, cases.lualog_disabled))
 
 -- A hot loop.
-run:measure({ cases.loop, cases.loop_filtered, cases.loop_filtered_c })
+run:measure({ cases.loop, cases.loop_filtered, cases.loop_filtered_c, cases.loop_chained })
 r = run:ratios(cases.loop_filtered, cases.loop)
 run:row("hot loop", cases.loop_filtered, cases.loop, r, "≤ 2x", r.median <= 2)
 run:note(string.format("loop with filtered call/bare loop %.2fx", r.median))
 run:row("hot loop", cases.loop_filtered_c, cases.loop, run:ratios(cases.loop_filtered_c, cases.loop))
+run:row("hot loop", cases.loop_chained, cases.loop_filtered,
+        run:ratios(cases.loop_chained, cases.loop_filtered))
 
 -- What the Lua method adds to an admitted call.
 run:measure({ cases.admitted, cases.admitted_c })

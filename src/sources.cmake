@@ -8,6 +8,8 @@ set(QUELTO_SOURCES
   lua/protected.cpp
   module/fast_methods.cpp
   module/logger.cpp
+  module/logger_methods.cpp
+  module/logger_options.cpp
   module/module.cpp
   module/module_functions.cpp
   render/message.cpp

@@ -9,6 +9,15 @@ inline constexpr char kGetLogTooDeep[] = "Argument to get_log has more than %d l
 inline constexpr char kConfigureFailure[] = "log4cpp configure failure: ";
 inline constexpr char kConfigureUnknownFailure[] = "log4cpp configure unknown failure: ";
 
+// Logger options (get_log, set_defaults).
+inline constexpr char kOptionName[] = "logger option names are strings, got a %s";
+inline constexpr char kUnknownOption[] = "unknown logger option '%s'";
+inline constexpr char kBadOptionValue[] = "logger option '%s' must be %s, got %s";
+
+// Logger methods.
+inline constexpr char kPriorityName[] = "priority name or integer expected, got '%s'";
+inline constexpr char kRootKeepsPriority[] = "set_priority: the root category must keep a priority";
+
 // Any entry point (the guard).
 inline constexpr char kOutOfMemory[] = "not enough memory";
 inline constexpr char kUnknownException[] = "unknown C++ exception";

@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
-
 #include <lua.hpp>  // the C Lua of the build, whatever the module's host
+#include <string>
 
 int main(int argc, char** argv) {
   if (argc != 4) {

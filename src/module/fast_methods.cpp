@@ -3,6 +3,7 @@
 #include <log4cpp/Category.hh>
 
 #include "../lua/messages.h"
+#include "gate.h"
 #include "logger.h"
 
 #if defined(QUELTO_LUAJIT)
@@ -14,11 +15,12 @@ namespace {
 
 #if defined(QUELTO_LUAJIT)
 
-// The gate's read, called through the FFI: the own priority of the logger
-// whose payload `logger` points to. The Lua code gets its address, so it
-// needs no exported symbol. A plain read of the category, taking no lock.
-int own_priority(const void* logger) noexcept {
-  return static_cast<const QueltoLogger*>(logger)->category->getPriority();
+// The gate's read, called through the FFI: the priority the gate of the
+// logger whose payload `logger` points to compares with (gate.h). The Lua
+// code gets its address, so it needs no exported symbol. A call the compiler
+// cannot hoist out of a loop, taking no lock.
+int read_gate(const void* logger) noexcept {
+  return gate_priority(*static_cast<const QueltoLogger*>(logger));
 }
 
 // A failure other than out of memory is a fault of the module's own: say so
@@ -40,11 +42,11 @@ void check(lua_State* L, int status) {
 void install_fast_methods(lua_State* L, int metatable) {
 #if defined(QUELTO_LUAJIT)
   metatable = lua_absindex(L, metatable);
-  const int loaded = luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1,
-                                     "=quelto_internal");
+  const int loaded =
+      luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1, "=quelto_internal");
   if (loaded != LUA_OK) return check(L, loaded);
   lua_pushvalue(L, metatable);
-  lua_pushlightuserdata(L, reinterpret_cast<void*>(&own_priority));
+  lua_pushlightuserdata(L, reinterpret_cast<void*>(&read_gate));
   lua_createtable(L, 0, kFixedPriorityMethods);
   for (const MethodPriority& method : kMethodPriorities) {
     lua_pushinteger(L, method.priority);

@@ -1,10 +1,10 @@
 -- Log methods that LuaJIT compiles into the caller's trace (fast_methods.h).
 -- Run once by the entry point, on LuaJIT builds only, with the logger
--- metatable, the address of the C function that reads a logger's own
--- priority (a light userdata), and { method name = priority } for the
+-- metatable, the address of the C function that reads the priority a logger's
+-- gate compares with (a light userdata), and { method name = priority } for the
 -- fixed-priority methods. Built into the module; every build checks that it
 -- parses.
-local metatable, own_priority_address, priorities = ...
+local metatable, gate_priority_address, priorities = ...
 local has_ffi, ffi = pcall(require, "ffi")
 local has_debug, debug = pcall(require, "debug")
 local has_jit, jit = pcall(require, "jit")
@@ -16,8 +16,8 @@ if not (has_jit and jit.status()) then return end
 
 local getmetatable, rawequal, rawget, rawset, type =
   debug.getmetatable, rawequal, rawget, rawset, type
-local own_priority = ffi.cast("int (*)(const void *)", own_priority_address)
-local light = own_priority_address
+local gate_priority = ffi.cast("int (*)(const void *)", gate_priority_address)
+local light = gate_priority_address
 
 -- What luaL_checkudata accepts as a logger: a full userdata whose metatable
 -- (the real one: a __metatable field cannot fake it) is the logger metatable.
@@ -33,7 +33,7 @@ end
 local function fixed(priority, c_method)
   return function(...)
     local logger = ...
-    if is_logger(logger) and own_priority(logger) < priority then return end
+    if is_logger(logger) and gate_priority(logger) < priority then return end
     return c_method(...)
   end
 end
@@ -46,7 +46,7 @@ local function with_priority(c_method)
     local logger, priority = ...
     if is_logger(logger) and type(priority) == "number" and priority % 1 == 0
         and priority >= -0x80000000 and priority <= 0x7fffffff
-        and own_priority(logger) < priority then
+        and gate_priority(logger) < priority then
       return
     end
     return c_method(...)

@@ -2,32 +2,17 @@
 
 #include <array>
 #include <log4cpp/Category.hh>
+#include <new>
 #include <utility>
 
 #include "../backend/process_lock.h"
 #include "../lua/guard.h"
 #include "../render/message.h"
 #include "../render/message_buffer.h"
+#include "gate.h"
 
 namespace quelto {
 namespace {
-
-// `luaL_checkudata` for argument 1, without its registry lookup by name on
-// the way that every log call takes: each method holds the logger metatable
-// as its upvalue. Anything else goes to `luaL_checkudata` itself, which
-// raises its own error (or accepts a userdata with the metatable that the
-// registry holds under the name now).
-QueltoLogger* check_logger(lua_State* L) {
-  void* logger = lua_touserdata(L, 1);
-  if (logger != nullptr && lua_getmetatable(L, 1)) {
-    // Tables are equal when they are the same object; comparing their
-    // addresses costs half of what lua_rawequal does.
-    const bool is_logger = lua_topointer(L, -1) == lua_topointer(L, lua_upvalueindex(1));
-    lua_pop(L, 1);
-    if (is_logger) return static_cast<QueltoLogger*>(logger);
-  }
-  return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
-}
 
 // The admitted part of a log call, out of the way of the filtered one: renders
 // the arguments from index 2 on and hands the message to log4cpp. The text is
@@ -35,35 +20,35 @@ QueltoLogger* check_logger(lua_State* L) {
 // here; the string overload of `log` takes it as the message itself (never as
 // a format), without a copy of ours, and lets no exception out. A bad buffer
 // hands on what was written before it went bad. Only the hand-off holds the
-// shared lock: rendering runs Lua code.
-int write_record(lua_State* L, log4cpp::Category& category, int priority) {
-  return lua::guarded(L, [L, &category, priority] {
+// shared lock: rendering runs Lua code. The logger (at index 1, so alive for
+// the call) brings its options to the rendering.
+int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
+  return lua::guarded(L, [L, &logger, priority] {
     utils::MessageBuffer message;
     utils::render_arguments(L, 2, message);
     const backend::SharedUse use;
-    category.log(priority, message.text());
+    logger.category->log(priority, message.text());
     return 0;
   });
 }
 
 // logger:method(...) at priority P. The gate is inlined here, so a filtered
-// call is the check, one virtual call and a comparison.
+// call is the check, the gate's read (gate.h) and a comparison.
 template <int P>
 int log_at(lua_State* L) {
-  log4cpp::Category& category = *check_logger(L)->category;
-  if (category.getPriority() < P) return 0;  // filtered: nothing is rendered
-  return write_record(L, category, P);
+  const QueltoLogger& logger = *check_logger(L);
+  if (gate_priority(logger) < P) return 0;  // filtered: nothing is rendered
+  return write_record(L, logger, P);
 }
 
 // logger:log(priority, ...).
 int log_at_given(lua_State* L) {
-  log4cpp::Category& category = *check_logger(L)->category;
-  // The low 32 bits, as a conversion to int keeps them.
-  const auto priority = static_cast<int>(static_cast<unsigned int>(luaL_checkinteger(L, 2)));
-  if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
-  lua_rotate(L, 2, -1);  // the priority to the top...
-  lua_pop(L, 1);         // ...and off: the message starts at index 2 again
-  return write_record(L, category, priority);
+  const QueltoLogger& logger = *check_logger(L);
+  const int priority = check_priority_number(L, 2);
+  if (gate_priority(logger) < priority) return 0;  // filtered: nothing is rendered
+  lua_rotate(L, 2, -1);                            // the priority to the top...
+  lua_pop(L, 1);  // ...and off: the message starts at index 2 again
+  return write_record(L, logger, priority);
 }
 
 // One entry per fixed-priority method, each bound to `log_at` for its
@@ -80,9 +65,13 @@ constexpr auto kLoggerMethodTable =
 
 }  // namespace
 
-void push_logger(lua_State* L, log4cpp::Category* category) {
-  auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
-  logger->category = category;
+int check_priority_number(lua_State* L, int arg) {
+  // The low 32 bits, as a conversion to int keeps them.
+  return static_cast<int>(static_cast<unsigned int>(luaL_checkinteger(L, arg)));
+}
+
+void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions& options) {
+  new (lua_newuserdata(L, sizeof(QueltoLogger))) QueltoLogger{category, options};
   lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
   lua_setmetatable(L, -2);
 }

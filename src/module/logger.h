@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../lua/compat.h"
+#include "logger_options.h"
 
 namespace log4cpp {
 class Category;
@@ -13,9 +14,11 @@ namespace quelto {
 inline constexpr char kLoggerType[] = "QueltoLogger";
 
 /// The payload of a logger userdata. The category is borrowed from log4cpp,
-/// which keeps every category for the life of the process.
+/// which keeps every category for the life of the process; the options are
+/// the logger's own, fixed when it is made.
 struct QueltoLogger {
   log4cpp::Category* category;
+  LoggerOptions options;
 };
 
 /// The most dot-separated levels a category name may have. log4cpp creates
@@ -23,9 +26,16 @@ struct QueltoLogger {
 /// name would run the native stack out; this one costs a few pages.
 inline constexpr int kMaxNameLevels = 256;
 
-/// Pushes a new logger for `category`. Owns nothing, so a memory error it
-/// raises skips nothing.
-void push_logger(lua_State* L, log4cpp::Category* category);
+/// Pushes a new logger for `category` with `options`. Owns nothing, so a
+/// memory error it raises skips nothing.
+void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions& options);
+
+/// The logger at argument 1 of a logger method, whose one upvalue is the
+/// logger metatable; raises `luaL_checkudata`'s error for anything else.
+inline QueltoLogger* check_logger(lua_State* L);
+
+/// A priority argument given as a number, narrowed to int as `log` does.
+int check_priority_number(lua_State* L, int arg);
 
 /// The methods that log at a priority of their own, in the order of
 /// registration; `log` takes its priority from its argument.
@@ -42,8 +52,23 @@ inline constexpr MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
 /// The logger methods (those above, then `log`), for registration into the
 /// logger metatable with that metatable as their one upvalue (how they
 /// recognise a logger). Each renders its message arguments into one message
-/// and hands it to the category, unless the category's own priority filters
-/// the call out.
+/// and hands it to the category, unless the logger's gate filters the call out.
 extern const luaL_Reg* const kLoggerMethods;
+
+// `luaL_checkudata` for argument 1, without its registry lookup by name on
+// the way that every log call takes. Anything else goes to `luaL_checkudata`
+// itself, which raises its own error (or accepts a userdata with the
+// metatable that the registry holds under the name now).
+inline QueltoLogger* check_logger(lua_State* L) {
+  void* logger = lua_touserdata(L, 1);
+  if (logger != nullptr && lua_getmetatable(L, 1)) {
+    // Tables are equal when they are the same object; comparing their
+    // addresses costs half of what lua_rawequal does.
+    const bool is_logger = lua_topointer(L, -1) == lua_topointer(L, lua_upvalueindex(1));
+    lua_pop(L, 1);
+    if (is_logger) return static_cast<QueltoLogger*>(logger);
+  }
+  return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
+}
 
 }  // namespace quelto

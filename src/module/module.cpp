@@ -1,6 +1,8 @@
 // The entry point: registers the logger metatable and returns the module table.
 #include "fast_methods.h"
 #include "logger.h"
+#include "logger_methods.h"
+#include "logger_options.h"
 #include "module_functions.h"
 
 namespace {
@@ -9,6 +11,7 @@ const luaL_Reg kModuleFunctions[] = {
     {"configure", quelto::configure},
     {"get_log", quelto::get_log},
     {"get_priority_map", quelto::get_priority_map},
+    {"set_defaults", quelto::set_defaults},
     {nullptr, nullptr},
 };
 
@@ -22,8 +25,11 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
-  quelto::install_fast_methods(L, -1);          // on LuaJIT: wraps them
-  lua_createtable(L, 0, 3);
-  luaL_setfuncs(L, kModuleFunctions, 0);
-  return 1;  // the module table; the metatable stays below it
+  lua_pushvalue(L, -1);
+  luaL_setfuncs(L, quelto::kPriorityMethods, 1);  // the same for these
+  quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
+  lua_createtable(L, 0, 4);
+  quelto::push_defaults(L);
+  luaL_setfuncs(L, kModuleFunctions, 1);  // the state's logger defaults as their upvalue
+  return 1;                               // the module table; the metatable stays below it
 }

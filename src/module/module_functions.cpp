@@ -12,6 +12,7 @@
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
+#include "logger_options.h"
 
 namespace quelto {
 
@@ -45,6 +46,8 @@ int get_log(lua_State* L) {
     default:
       return luaL_error(L, "%s", messages::kGetLogArgument);
   }
+  LoggerOptions options = defaults_at(L, lua_upvalueindex(1));
+  if (!lua_isnoneornil(L, 2)) read_options(L, 2, options);
   log4cpp::Category* category = nullptr;
   lua::guarded(L, [&] {
     const backend::SharedUse use;  // not while a configuration changes the hierarchy
@@ -52,7 +55,7 @@ int get_log(lua_State* L) {
         name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
     return 0;
   });
-  push_logger(L, category);
+  push_logger(L, category, options);
   return 1;
 }
 

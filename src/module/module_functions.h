@@ -9,8 +9,10 @@ namespace quelto {
 /// configure(path): sets log4cpp up from a properties file.
 int configure(lua_State* L);
 
-/// get_log([name]): a new logger for the root category (nil) or a named one
-/// of at most kMaxNameLevels levels.
+/// get_log([name [, options]]): a new logger for the root category (nil) or a
+/// named one of at most kMaxNameLevels levels, with the options of the table
+/// (logger_options.h) and this state's defaults for those it leaves out.
+/// Its upvalue is the state's defaults.
 int get_log(lua_State* L);
 
 /// get_priority_map(): {EMERG = 0, ..., NOTSET = 800}, log4cpp's names.

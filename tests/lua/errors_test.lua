@@ -84,6 +84,54 @@ describe("bad arguments", function()
     assert.truthy(err:match("errors_test%.lua:%d+: Argument to get_log must be nil or a log module name$"), err)
   end)
 
+  it("of logger options name the option", function()
+    local bad = {
+      { { gate = "chain" }, "logger option 'gate' must be \"own\" or \"chained\", got \"chain\"" },
+      { { gate = true }, "logger option 'gate' must be \"own\" or \"chained\", got boolean" },
+      { { gate = "own", gait = "own" }, "unknown logger option 'gait'" },
+      { { "chained" }, "logger option names are strings, got a number" },
+      { 5, "(table expected, got number)" },
+    }
+    for _, row in ipairs(bad) do
+      local err = error_of(q.get_log, "opts", row[1])
+      assert.truthy(err:find(row[2], 1, true), err)
+      if type(row[1]) == "table" then
+        err = error_of(q.set_defaults, row[1])
+        assert.truthy(err:find(row[2], 1, true), err)
+      end
+    end
+    assert.truthy(error_of(q.set_defaults):find("bad argument #1 to '", 1, true))
+    assert.truthy(error_of(q.set_defaults):find("(table expected, got no value)", 1, true))
+    -- Nothing of a rejected table is taken, not even its good options.
+    pcall(q.set_defaults, { gate = "chained", x = 1 })
+    local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
+    assert.has_error(function() q.get_log("opts.x"):debug(spy) end, "rendered")
+  end)
+
+  it("to the priority methods name the priority", function()
+    local rows = {
+      { "is_enabled", "DEBG", "(priority name or integer expected, got 'DEBG')" },
+      { "is_enabled", {}, "(number expected, got table)" },
+      { "set_priority", "debug", "(priority name or integer expected, got 'debug')" },
+      { "set_priority", true, "(number expected, got boolean)" },
+    }
+    for _, row in ipairs(rows) do
+      local err = error_of(log[row[1]], log, row[2])
+      assert.truthy(err:find("bad argument #", 1, true) and err:find(row[3], 1, true), err)
+    end
+    for _, method in ipairs({ "is_enabled", "get_priority", "get_chained_priority",
+                              "set_priority", "get_name" }) do
+      assert.truthy(error_of(log[method], "text"):find("QueltoLogger expected", 1, true))
+    end
+    local root = q.get_log(nil)
+    local priorities = { nil, "NOTSET", 800, 900 }
+    for i = 1, 4 do
+      local err = error_of(root.set_priority, root, priorities[i])
+      assert.truthy(err:find("set_priority: the root category must keep a priority", 1, true), err)
+      assert.are.equal(700, root:get_priority())
+    end
+  end)
+
   it("to configure are the host's argument errors", function()
     local args = { {}, nil, true }
     for i = 1, 3 do

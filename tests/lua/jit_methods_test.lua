@@ -148,6 +148,20 @@ for _, mode in ipairs(modes) do
       end
     end)
 
+    it("with the chained gate renders a call exactly when log4cpp writes it", function()
+      configure_own()
+      for _, category in ipairs({ "own.none", "own.error.x.y", "own.debug.z" }) do
+        local log = q.get_log(category, { gate = "chained" })
+        for name, priority in pairs(priority_of) do
+          local admitted = log:is_enabled(priority) and HOT or 0
+          local got = outcome(metatable[name], log, name)
+          assert.are.same({ admitted, admitted }, { got.rendered, #got.records }, category .. name)
+          got = outcome(metatable.log, log, priority, name)
+          assert.are.equal(admitted, got.rendered, category .. " log " .. priority)
+        end
+      end
+    end)
+
     it("hands log4cpp the same records as the C methods", function()
       configure_own()
       local log = q.get_log("own.debug")
@@ -190,6 +204,14 @@ for _, mode in ipairs(modes) do
       counter.calls = 0
       loop(1, HOT, HOT / 2, "log4cpp.category.own.changing=WARN")
       assert.are.equal(HOT / 2 - 1, counter.calls)
+      -- The chained gate, with an ancestor's priority set from Lua.
+      log = q.get_log("own.changing.x.y", { gate = "chained" })
+      counter.calls = 0
+      for i = 1, HOT do
+        if i == HOT / 2 then q.get_log("own.changing"):set_priority("DEBUG") end
+        log:debug(counter)
+      end
+      assert.are.equal(HOT / 2 + 1, counter.calls)
     end)
 
     it("raises the C methods' error for anything that is not a logger", function()
@@ -298,20 +320,26 @@ if jit then
   describe("a hot loop with a filtered call on LuaJIT", function()
     setup(function() capture.configure("log4cpp.category.loop=INFO") end)
 
-    for label, loop in pairs {
-      ["log:debug"] = function(log, n)
-        local s = 0
-        for i = 1, n do s = s + i % 7; log:debug("i=", i) end
-        return s
-      end,
-      ["log:log(700)"] = function(log, n)
-        local s = 0
-        for i = 1, n do s = s + i % 7; log:log(700, "i=", i) end
-        return s
-      end,
+    local function debug_loop(log, n)
+      local s = 0
+      for i = 1, n do s = s + i % 7; log:debug("i=", i) end
+      return s
+    end
+    local function log_loop(log, n)
+      local s = 0
+      for i = 1, n do s = s + i % 7; log:log(700, "i=", i) end
+      return s
+    end
+    local chained = { gate = "chained" }
+    for _, case in ipairs {
+      { "log:debug", debug_loop, "loop" },
+      { "log:log(700)", log_loop, "loop" },
+      { "log:debug, chained gate", debug_loop, "loop.a.b.c", chained },
+      { "log:log(700), chained gate", log_loop, "loop.a.b.c", chained },
     } do
+      local label, loop = case[1], case[2]
       it("with " .. label .. " compiles to one looping trace, with no stitch or abort", function()
-        local traces, aborts = traces_of(loop, q.get_log("loop"), 1000)
+        local traces, aborts = traces_of(loop, q.get_log(case[3], case[4]), 1000)
         assert.are.same({}, aborts)
         local in_loop = {}
         for _, trace in ipairs(traces) do

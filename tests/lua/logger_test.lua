@@ -11,14 +11,14 @@ local name_of = {}
 for name, value in pairs(names) do name_of[value] = name end
 
 describe("the module table", function()
-  it("has exactly its three functions", function()
+  it("has exactly its four functions", function()
     local keys = {}
     for k, v in pairs(q) do
       assert.are.equal("function", type(v))
       keys[#keys + 1] = k
     end
     table.sort(keys)
-    assert.are.same({ "configure", "get_log", "get_priority_map" }, keys)
+    assert.are.same({ "configure", "get_log", "get_priority_map", "set_defaults" }, keys)
   end)
 
   it("is built again, sharing the logger metatable, when loaded twice", function()
@@ -127,6 +127,91 @@ describe("the gate", function()
     assert.are.equal(0, #capture.records())   -- ...and dropped by log4cpp
     log:log(900, spy)                         -- above NOTSET: filtered by the gate
     assert.are.equal(2, calls)
+  end)
+end)
+
+describe("the chained gate", function()
+  -- The root at INFO; c.b.a at ERROR; c.b, c.b.a.x and c.b.a.x.y.z none of their own.
+  setup(function() capture.configure("log4cpp.category.c.b.a=ERROR", "INFO") end)
+
+  it("renders nothing log4cpp would drop, and agrees with is_enabled everywhere", function()
+    for _, name in ipairs({ "c.b", "c.b.a", "c.b.a.x", "c.b.a.x.y.z", "gated" }) do
+      local log = q.get_log(name, { gate = "chained" })
+      local calls = 0
+      local spy = setmetatable({}, { __tostring = function() calls = calls + 1 return "" end })
+      local calls_of = {}
+      for priority = -100, 900, 50 do calls_of[#calls_of + 1] = { priority, "log", priority } end
+      for method, priority in pairs(methods) do calls_of[#calls_of + 1] = { priority, method } end
+      for _, call in ipairs(calls_of) do
+        calls = 0
+        capture.clear()
+        local method = call[2]
+        if call[3] then log:log(call[3], spy) else log[method](log, spy) end
+        local enabled = log:is_enabled(call[1]) and 1 or 0
+        assert.are.same({ enabled, enabled }, { calls, #capture.records() },
+                        name .. " " .. method .. " " .. call[1])
+      end
+    end
+    assert.is_true(q.get_log("c.b.a.x", { gate = "chained" }):is_enabled(300))
+    assert.is_false(q.get_log("c.b.a.x", { gate = "chained" }):is_enabled(400))
+  end)
+
+  it("is what set_defaults gives later loggers of the state, option by option", function()
+    local before = q.get_log("c.b.a.x")
+    q.set_defaults({ gate = "chained" })
+    local chained, own = q.get_log("c.b.a.x"), q.get_log("c.b.a.x", { gate = "own" })
+    q.set_defaults({})  -- leaves the default as it is
+    local still = q.get_log("c.b.a.x", {})
+    q.set_defaults({ gate = "own" })
+    local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
+    chained:warn(spy)
+    still:warn(spy)
+    for _, log in ipairs({ before, own, q.get_log("c.b.a.x") }) do
+      assert.has_error(function() log:warn(spy) end, "rendered")
+    end
+  end)
+end)
+
+describe("a logger's priorities and name", function()
+  setup(function() capture.configure("log4cpp.category.p.q=ERROR", "INFO") end)
+
+  it("are log4cpp's, read and set", function()
+    local pq, pqr, root = q.get_log("p.q"), q.get_log("p.q.r"), q.get_log(nil)
+    -- { logger, name, own priority, chained priority }
+    local rows = {
+      { pq, "p.q", 300, 300 }, { pqr, "p.q.r", nil, 300 }, { root, "", 600, 600 },
+      { q.get_log("p"), "p", nil, 600 }, { q.get_log("cut\0x"), "cut", nil, 600 },
+    }
+    for _, row in ipairs(rows) do
+      assert.are.same({ row[2], row[3], row[4] },
+                      { row[1]:get_name(), row[1]:get_priority(), row[1]:get_chained_priority() })
+    end
+    -- { set on, value, then p.q.r's own and chained, p.q.r:is_enabled(ERROR) }
+    local steps = {
+      { pqr, "DEBUG", 700, 700, true }, { pqr, 100, 100, 100, false },
+      { pqr, "500", 500, 500, true }, { pqr, nil, nil, 300, true },
+      { pq, "NOTSET", nil, 600, true }, { root, 0, nil, 0, false },
+      { pq, "WARN", nil, 400, true }, { pqr, 900, nil, 400, true },
+    }
+    for i, step in ipairs(steps) do
+      assert.are.equal(0, select("#", step[1]:set_priority(step[2])))
+      assert.are.same({ step[3], step[4], step[5] },
+                      { pqr:get_priority(), pqr:get_chained_priority(), pqr:is_enabled("ERROR") },
+                      "step " .. i)
+    end
+    root:set_priority("INFO")
+    assert.are.equal(600, root:get_priority())
+  end)
+
+  it("set from Lua decide what log4cpp writes", function()
+    local log = q.get_log("p.q.s")
+    log:set_priority("ERROR")
+    capture.clear()
+    log:warn("dropped")
+    log:error("kept")
+    log:set_priority(nil)  -- inherits p.q's WARN
+    log:warn("kept too")
+    assert.are.same({ "kept", "kept too" }, capture.messages())
   end)
 end)
 

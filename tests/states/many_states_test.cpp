@@ -1,5 +1,6 @@
 // Eight Lua states on eight threads log through the module while other
-// states configure log4cpp again and again, with valid and rejected files.
+// states configure log4cpp again and again, with valid and rejected files,
+// and one sets the categories' priorities to values that admit every record.
 // Every record that a script logs must reach the log files exactly once and
 // intact, whichever configuration was in force when it was logged.
 #include <gtest/gtest.h>
@@ -52,11 +53,24 @@ for k = 1, count do
     end
   else
     -- A logger for a new name now and then: get_log waits for configure.
-    local logger = id % 30 == 5 and q.get_log("w" .. thread .. ".n" .. k) or log
+    -- Its gate reads the priorities that set_priority writes.
+    local logger = id % 30 == 5 and q.get_log("w" .. thread .. ".n" .. k, { gate = "chained" })
+      or log
     logger:log(500, "id ", id, " at 500")
   end
 end
 return table.concat(wrong, "; ")
+)";
+
+// Sets the own priorities of the logging threads' categories and of one
+// child of each, to values that keep every record of theirs admitted.
+constexpr char kSetPriorityChunk[] = R"(
+local round = tonumber(...)
+for thread = 1, 8 do
+  q.get_log("w" .. thread):set_priority(round % 2 == 0 and "DEBUG" or 700)
+  q.get_log("w" .. thread .. ".n5"):set_priority(round % 2 == 0 and "NOTICE" or nil)
+end
+return "ok"
 )";
 
 constexpr char kConfigureChunk[] = R"(
@@ -133,7 +147,7 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
   std::vector<std::vector<std::string>> wrong_results(kConfiguringThreads);
   std::vector<int> configured(kConfiguringThreads);
   std::vector<std::thread> threads;
-  threads.reserve(kConfiguringThreads + kLoggingThreads);
+  threads.reserve(kConfiguringThreads + 1 + kLoggingThreads);
   for (int t = 0; t < kConfiguringThreads; ++t) {
     threads.emplace_back([&, t] {
       LuaHost host;
@@ -147,6 +161,14 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
       }
     });
   }
+  std::vector<std::string> wrong_priorities;
+  threads.emplace_back([&] {
+    LuaHost host;
+    for (int round = 0; logging > 0 || round < 20; ++round) {
+      const std::string result = host.run(kSetPriorityChunk, std::to_string(round));
+      if (result != "ok") wrong_priorities.push_back(result);
+    }
+  });
   for (int t = 0; t < kLoggingThreads; ++t) {
     threads.emplace_back([&, t] {
       LuaHost host;
@@ -160,6 +182,7 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
   for (int t = 0; t < kLoggingThreads; ++t) {
     EXPECT_EQ(logged[t], "") << "logging thread " << t + 1;
   }
+  EXPECT_EQ(wrong_priorities, std::vector<std::string>());
   for (int t = 0; t < kConfiguringThreads; ++t) {
     EXPECT_EQ(wrong_results[t], std::vector<std::string>()) << "configuring thread " << t;
     EXPECT_GE(configured[t], 20);

@@ -1,0 +1,102 @@
+#include "logger_options.h"
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "../lua/messages.h"
+
+namespace quelto {
+namespace {
+
+// Registry name of the per-state defaults.
+constexpr char kDefaultsName[] = "QueltoLoggerDefaults";
+
+// One option: its name, the values it takes as its error names them, and
+// how it reads a value into the options (false: not a value it takes).
+struct Option {
+  const char* name;
+  const char* expected;
+  bool (*read)(lua_State* L, int index, LoggerOptions& options);
+};
+
+// An option whose value is one of `names`, stored as the enum value of the
+// same position.
+template <class Enum, std::size_t N>
+bool read_choice(lua_State* L, int index, const char* const (&names)[N], Enum& field) {
+  if (lua_type(L, index) != LUA_TSTRING) return false;
+  std::size_t length = 0;
+  const char* text = lua_tolstring(L, index, &length);
+  for (std::size_t i = 0; i < N; ++i) {
+    if (std::strlen(names[i]) == length && std::memcmp(names[i], text, length) == 0) {
+      field = static_cast<Enum>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr const char* kGateNames[] = {"own", "chained"};  // in the order of Gate
+
+constexpr Option kOptions[] = {
+    {"gate", "\"own\" or \"chained\"",
+     [](lua_State* L, int index, LoggerOptions& options) {
+       return read_choice(L, index, kGateNames, options.gate);
+     }},
+};
+
+const Option* find_option(const char* name, std::size_t length) {
+  for (const Option& option : kOptions) {
+    if (std::strlen(option.name) == length && std::memcmp(option.name, name, length) == 0) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void read_options(lua_State* L, int index, LoggerOptions& options) {
+  index = lua_absindex(L, index);
+  luaL_checktype(L, index, LUA_TTABLE);
+  LoggerOptions read = options;  // committed only once every option is good
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {  // the name at -2, its value at -1
+    if (lua_type(L, -2) != LUA_TSTRING) {
+      luaL_error(L, messages::kOptionName, luaL_typename(L, -2));
+    }
+    std::size_t length = 0;
+    const char* name = lua_tolstring(L, -2, &length);
+    const Option* option = find_option(name, length);
+    if (option == nullptr) luaL_error(L, messages::kUnknownOption, name);
+    if (!option->read(L, -1, read)) {
+      if (lua_type(L, -1) == LUA_TSTRING) {
+        lua_pushfstring(L, "\"%s\"", lua_tolstring(L, -1, nullptr));
+      } else {
+        lua_pushstring(L, luaL_typename(L, -1));
+      }
+      luaL_error(L, messages::kBadOptionValue, option->name, option->expected,
+                 lua_tolstring(L, -1, nullptr));
+    }
+    lua_pop(L, 1);  // the value; the name stays for lua_next
+  }
+  options = read;
+}
+
+void push_defaults(lua_State* L) {
+  if (lua_getfield(L, LUA_REGISTRYINDEX, kDefaultsName) == LUA_TUSERDATA &&
+      lua_rawlen(L, -1) == sizeof(LoggerOptions)) {
+    return;  // loaded before in this state
+  }
+  lua_pop(L, 1);
+  new (lua_newuserdata(L, sizeof(LoggerOptions))) LoggerOptions{};
+  lua_pushvalue(L, -1);
+  lua_setfield(L, LUA_REGISTRYINDEX, kDefaultsName);
+}
+
+int set_defaults(lua_State* L) {
+  read_options(L, 1, defaults_at(L, lua_upvalueindex(1)));
+  return 0;
+}
+
+}  // namespace quelto
