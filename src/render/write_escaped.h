@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "stream_ops.h"
 
@@ -27,8 +28,9 @@ namespace quelto::utils {
 template <class Stream>
 void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream);
 
-/// True when `write_escaped` (outside quotes) would change the text.
-inline bool escaping_changes(const char* text, std::size_t size);
+/// True when the text holds a space or a byte that `write_escaped` (outside
+/// quotes) would change: a key the dump writes in brackets.
+inline bool needs_brackets(const char* text, std::size_t size);
 
 // ---------------------------------------------------------------------------
 
@@ -61,6 +63,22 @@ constexpr std::array<std::uint8_t, 256> make_byte_classes() {
 
 inline constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
 
+/// 1 for the bytes that pass unchanged by themselves: printable ASCII but the
+/// backslash, and but the quote (kInQuotes) or the space (kInBareKeys).
+enum class Context { kOutside, kInQuotes, kInBareKeys };
+constexpr std::array<std::uint8_t, 256> make_plain(Context context) {
+  std::array<std::uint8_t, 256> plain{};
+  for (int b = 0x20; b < 0x7F; ++b) {
+    plain[static_cast<std::size_t>(b)] = b != '\\' &&
+                                         !(context == Context::kInQuotes && b == '"') &&
+                                         !(context == Context::kInBareKeys && b == ' ');
+  }
+  return plain;
+}
+inline constexpr std::array<std::uint8_t, 256> kPlainOutside = make_plain(Context::kOutside);
+inline constexpr std::array<std::uint8_t, 256> kPlainInQuotes = make_plain(Context::kInQuotes);
+inline constexpr std::array<std::uint8_t, 256> kPlainInBareKeys = make_plain(Context::kInBareKeys);
+
 inline bool in_range(unsigned char byte, unsigned char low, unsigned char high) {
   return byte >= low && byte <= high;
 }
@@ -85,34 +103,48 @@ inline std::size_t utf8_sequence(const unsigned char* p, const unsigned char* en
   return n;
 }
 
+/// The escape of every byte: its length, then its text.
+constexpr std::array<std::array<char, 5>, 256> make_escapes() {
+  std::array<std::array<char, 5>, 256> escapes{};
+  for (int b = 0; b < 256; ++b) {
+    auto& e = escapes[static_cast<std::size_t>(b)];
+    const char named = b == '\n'   ? 'n'
+                       : b == '\r' ? 'r'
+                       : b == '\t' ? 't'
+                       : b == '\\' ? '\\'
+                       : b == '"'  ? '"'
+                                   : 0;
+    e = named != 0 ? std::array<char, 5>{2, '\\', named}
+                   : std::array<char, 5>{4, '\\', 'x', "0123456789abcdef"[b >> 4],
+                                         "0123456789abcdef"[b & 0xF]};
+  }
+  return escapes;
+}
+
+inline constexpr std::array<std::array<char, 5>, 256> kEscapes = make_escapes();
+
 /// Writes the escape of `byte`.
 template <class Stream>
 void write_escape(unsigned char byte, Stream& stream) {
-  char escape[4] = {'\\', 0, 0, 0};
-  std::size_t size = 2;
-  switch (byte) {
-    case '\n':
-      escape[1] = 'n';
-      break;
-    case '\r':
-      escape[1] = 'r';
-      break;
-    case '\t':
-      escape[1] = 't';
-      break;
-    case '\\':
-      escape[1] = '\\';
-      break;
-    case '"':
-      escape[1] = '"';
-      break;
-    default:
-      escape[1] = 'x';
-      escape[2] = "0123456789abcdef"[byte >> 4];
-      escape[3] = "0123456789abcdef"[byte & 0xF];
-      size = 4;
-  }
-  write_whole(stream, escape, size);
+  const std::array<char, 5>& escape = kEscapes[byte];
+  write_whole(stream, &escape[1], static_cast<std::size_t>(escape[0]));
+}
+
+/// True when none of the 8 bytes at `p` needs a look of its own: all
+/// printable ASCII but the backslash (and the quote when `quoted`). The
+/// tests for a byte below a bound or equal to a value are exact for "any".
+inline bool plain_word(const unsigned char* p, bool quoted, bool space = false) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  std::uint64_t flagged = word & kHighs;              // not ASCII
+  flagged |= (word - kOnes * 0x20) & ~word & kHighs;  // a control byte
+  flagged |= has_zero(word ^ (kOnes * 0x7F)) | has_zero(word ^ (kOnes * '\\'));
+  if (quoted) flagged |= has_zero(word ^ (kOnes * '"'));
+  if (space) flagged |= has_zero(word ^ (kOnes * ' '));
+  return flagged == 0;
 }
 
 /// Plain stretches are written in chunks of this many bytes at most, so
@@ -121,38 +153,34 @@ constexpr std::size_t kEscapeChunk = 4096;
 
 }  // namespace detail
 
-inline bool escaping_changes(const char* text, std::size_t size) {
+inline bool needs_brackets(const char* text, std::size_t size) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + size;
-  while (p < end) {
+  for (;;) {
+    while (end - p >= 8 && detail::plain_word(p, false, true)) p += 8;
+    while (p < end && detail::kPlainInBareKeys[*p]) ++p;
+    if (p == end) return false;
     const std::uint8_t kind = detail::kByteClasses[*p];
-    if (kind == detail::kPlain || kind == detail::kQuote) {
-      ++p;
-    } else if (const std::size_t n =
-                   kind >= detail::kLead2 ? detail::utf8_sequence(p, end, kind) : 0;
-               n != 0) {
-      p += n;
-    } else {
-      return true;
-    }
+    const std::size_t n = kind >= detail::kLead2 ? detail::utf8_sequence(p, end, kind) : 0;
+    if (n == 0 && kind != detail::kQuote) return true;
+    p += n == 0 ? 1 : n;
   }
-  return false;
 }
 
 template <class Stream>
 void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
+  const auto& plain = quoted ? detail::kPlainInQuotes : detail::kPlainOutside;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + size;
-  while (p < end) {
+  for (;;) {
     const auto* const chunk_end =
         static_cast<std::size_t>(end - p) > detail::kEscapeChunk ? p + detail::kEscapeChunk : end;
-    const auto* run = p;  // the plain stretch not written yet
-    while (p < chunk_end) {
+    const auto* run = p;  // the stretch not written yet, which needs no escape
+    for (;;) {
+      while (chunk_end - p >= 8 && detail::plain_word(p, quoted)) p += 8;
+      while (p < chunk_end && plain[*p]) ++p;
+      if (p >= chunk_end) break;
       const std::uint8_t kind = detail::kByteClasses[*p];
-      if (kind == detail::kPlain || (kind == detail::kQuote && !quoted)) {
-        ++p;
-        continue;
-      }
       if (kind >= detail::kLead2) {
         if (const std::size_t n = detail::utf8_sequence(p, end, kind); n != 0) {
           p += n;  // may pass chunk_end: the sequence stays whole
@@ -164,7 +192,7 @@ void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stre
       run = ++p;
     }
     stream.write(reinterpret_cast<const char*>(run), p - run);
-    if (is_full(stream)) return;
+    if (p >= end || is_full(stream)) return;
   }
 }
 

@@ -194,19 +194,39 @@ void write_line_object(lua_State* L, int index, int type, const TableTraverser& 
 }
 
 inline bool is_lua_name(const char* text, std::size_t size) {
-  static constexpr std::string_view kReserved[] = {
-      "and",      "break",  "do",   "else", "elseif", "end",  "false", "for",
-      "function", "goto",   "if",   "in",   "local",  "nil",  "not",   "or",
-      "repeat",   "return", "then", "true", "until",  "while"};
   if (size == 0) return false;
   for (std::size_t i = 0; i < size; ++i) {
     const char c = text[i];
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
     if (!letter && (i == 0 || c < '0' || c > '9')) return false;
   }
-  if (size > 8 || text[0] < 'a' || text[0] > 'w') return true;
+  // The reserved words, by first letter: at most four to compare with.
+  static constexpr std::string_view kReserved[26][4] = {{"and"},
+                                                        {"break"},
+                                                        {},
+                                                        {"do"},
+                                                        {"else", "elseif", "end"},
+                                                        {"false", "for", "function"},
+                                                        {"goto"},
+                                                        {},
+                                                        {"if", "in"},
+                                                        {},
+                                                        {},
+                                                        {"local"},
+                                                        {},
+                                                        {"nil", "not"},
+                                                        {"or"},
+                                                        {},
+                                                        {},
+                                                        {"repeat", "return"},
+                                                        {},
+                                                        {"then", "true"},
+                                                        {"until"},
+                                                        {},
+                                                        {"while"}};
+  if (size > 8 || text[0] < 'a' || text[0] > 'z') return true;
   const std::string_view name(text, size);
-  for (const std::string_view word : kReserved) {
+  for (const std::string_view word : kReserved[text[0] - 'a']) {
     if (word == name) return false;
   }
   return true;

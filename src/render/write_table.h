@@ -102,7 +102,7 @@ void write_key(lua_State* L, Stream& stream) {
         const char* key = lua_tolstring(L, -1, &size);
         if (key == nullptr) {
           stream.setstate(std::ios_base::badbit);
-        } else if (std::memchr(key, ' ', size) != nullptr || escaping_changes(key, size)) {
+        } else if (needs_brackets(key, size)) {
           put(stream, "[\"");
           write_escaped(key, size, true, stream);
           put(stream, "\"]");
