@@ -1,6 +1,7 @@
 # The module's sources: the one list that the module, the static library,
 # the fuzz target and hosts on Lua compiled as C++ are built from.
 set(QUELTO_SOURCES
+  backend/chained_priority.cpp
   backend/configuration.cpp
   backend/process_lock.cpp
   lua/compat.cpp

@@ -7,14 +7,18 @@
 // its old appenders before it receives the new ones: a record logged then
 // reaches none. So every call the module makes into log4cpp holds one
 // process-wide reader/writer lock: shared by log calls and `get_log`, alone by
-// `configure`. Records are written through the old configuration or through
-// the new one, never through neither, and configurations never overlap.
+// `configure` and `set_priority`. Records are written through the old
+// configuration or through the new one, never through neither, and
+// configurations and priority changes never overlap.
 //
 // The priority gate of a log call takes no lock: it reads one word of the
-// category (its own priority), which a concurrent `configure` may be
-// rewriting; either value is a priority the category had, and log4cpp
-// itself reads it the same way. A filtered call thus costs no atomic
-// read-modify-write.
+// category (its own priority), or with the chained gate that word of each
+// ancestor up to the first with a priority (parents never change), which a
+// concurrent `configure` or `set_priority` may be rewriting; either value is
+// a priority the category had, and log4cpp itself reads them the same way.
+// A filtered call thus costs no atomic read-modify-write. The logger methods
+// that only read priorities (`is_enabled`, `get_priority`, ...) read them so
+// too.
 //
 // The lock is held only around calls into log4cpp, never while Lua code
 // runs, so no Lua error can skip its release and no `__tostring` can wait on

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <lua.hpp>  // the C Lua of the build, whatever the module's host
 #include <string>
+
+#include <lua.hpp>  // the C Lua of the build, whatever the module's host
 
 int main(int argc, char** argv) {
   if (argc != 4) {

@@ -3,6 +3,7 @@
 
 #include <log4cpp/Category.hh>
 
+#include "../backend/chained_priority.h"
 #include "logger.h"
 
 namespace quelto {
@@ -14,7 +15,7 @@ namespace quelto {
 /// the next call.
 inline int gate_priority(const QueltoLogger& logger) noexcept {
   if (logger.options.gate == Gate::own) return logger.category->getPriority();
-  return logger.category->getChainedPriority();
+  return backend::chained_priority(*logger.category);
 }
 
 }  // namespace quelto

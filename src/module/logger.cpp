@@ -46,8 +46,9 @@ int log_at_given(lua_State* L) {
   const QueltoLogger& logger = *check_logger(L);
   const int priority = check_priority_number(L, 2);
   if (gate_priority(logger) < priority) return 0;  // filtered: nothing is rendered
-  lua_rotate(L, 2, -1);                            // the priority to the top...
-  lua_pop(L, 1);  // ...and off: the message starts at index 2 again
+
+  lua_rotate(L, 2, -1);  // the priority to the top...
+  lua_pop(L, 1);         // ...and off: the message starts at index 2 again
   return write_record(L, logger, priority);
 }
 

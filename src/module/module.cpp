@@ -29,7 +29,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   luaL_setfuncs(L, quelto::kPriorityMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
   lua_createtable(L, 0, 4);
-  quelto::push_defaults(L);
-  luaL_setfuncs(L, kModuleFunctions, 1);  // the state's logger defaults as their upvalue
-  return 1;                               // the module table; the metatable stays below it
+  quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
+  luaL_setfuncs(L, kModuleFunctions, 1);
+  return 1;  // the module table; the metatable stays below it
 }

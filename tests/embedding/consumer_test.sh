@@ -69,8 +69,8 @@ LUA
 expect_eq "$way: a C module of the consumer's links the library in" \
   "$(printf "INFO plugin: from a module of the consumer's: {\n  1\n}")" "$out"
 
-# The probe first shows that each way to configure is open in a state set up
-# as usual, then that the untrusted host closes all of them.
+# The probe first shows that each way to configure (and set_priority) is open
+# in a state set up as usual, then that the untrusted host closes all of them.
 probe_records() {
   local way
   for way in "the module table" "require again" "the preload entry" \
@@ -79,10 +79,10 @@ probe_records() {
   done
 }
 expect_eq "$way: a trusted script reaches configure every way" \
-  "$(probe_records configure)" \
+  "$(probe_records "configure, set_priority")" \
   "$("$consumer/untrusted_host" --trusted "$here/probe.lua" "$module_dir" 2>&1)"
 expect_eq "$way: an untrusted script reaches configure no way" \
-  "$(probe_records "no configure")" \
+  "$(probe_records "no configure, no set_priority")" \
   "$("$consumer/untrusted_host" "$here/probe.lua" "$module_dir" 2>&1)"
 
 if [ "$way" != package ]; then

@@ -80,6 +80,10 @@ TEST_F(EntryPoints, ModuleFunctionsRefuseBadArguments) {
   for (const char* path : {"", "nil", "{}", "true"}) {
     expect_refused(pcall("q.configure", path), "bad argument #1");
   }
+  expect_refused(pcall("q.get_log", "'x', 5"), "bad argument #2");
+  expect_refused(pcall("q.get_log", "'x', {gate = 'x'}"), "logger option 'gate' must be");
+  expect_refused(pcall("q.set_defaults", "{[log] = 1}"), "logger option names are strings");
+  expect_refused(pcall("q.set_defaults", ""), "bad argument #1");
   expect_refused("return pcall(q.configure, '/nonexistent/dir/x.properties')",
                  "log4cpp configure failure: ");
 }
@@ -111,6 +115,11 @@ TEST_F(EntryPoints, GetLogAndPriorityMapUnderAllocationFailure) {
       local named = q.get_log("safety.a.category.name.longer.than.any.small.string")
       local root = q.get_log(nil)
       local map = q.get_priority_map()
+      q.set_defaults({ gate = "chained" })
+      local chained = q.get_log("safety.chained", { gate = "own" })
+      chained:set_priority("INFO")
+      assert(chained:get_name() == "safety.chained" and chained:is_enabled("INFO"))
+      chained:set_priority(nil)
       assert(getmetatable(named) == getmetatable(log) and getmetatable(root) == getmetatable(log))
       assert(map.INFO == 600 and map.DEBUG == 700 and map.NOTSET == 800, "incomplete map")
     end)");
