@@ -89,7 +89,7 @@ bool exact_scalar(lua_State* L, int index) {
 
 bool reads_back(lua_State* L, int index, int depth, std::set<const void*>& open) {
   const void* self = lua_topointer(L, index);
-  if (depth > 100 || open.count(self) != 0 || !lua_checkstack(L, 4)) return false;
+  if (depth > 50 || open.count(self) != 0 || !lua_checkstack(L, 4)) return false;
   if (lua_getmetatable(L, index)) {
     lua_pop(L, 1);
     return false;

@@ -36,7 +36,7 @@ std::string check_cut(const std::string& bounded, const std::string& whole, std:
 
 /// True when the table at `index` is one the line format writes exactly:
 /// acyclic, no metatables, keys and values strings, booleans, integers and
-/// floats that "%g" writes exactly, shallower than the stack limit.
+/// floats that "%g" writes exactly, shallow enough for Lua to read back.
 bool reads_back(lua_State* L, int index);
 
 /// True when the tables at `a` and `b` hold equal keys and values.
