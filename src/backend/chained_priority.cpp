@@ -25,10 +25,10 @@ struct Expose {
   friend constexpr typename Tag::Type member(Tag) noexcept { return Pointer; }
 };
 
-}  // namespace
-
 template struct Expose<PriorityMember, &log4cpp::Category::_priority>;
 template struct Expose<ParentMember, &log4cpp::Category::_parent>;
+
+}  // namespace
 
 int chained_priority(const log4cpp::Category& category) noexcept {
   constexpr auto priority = member(PriorityMember{});
