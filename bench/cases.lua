@@ -142,6 +142,22 @@ function cases.dump(nodes)
   }
 end
 
+--- The dump, the escaped dump and the line format of a table of `nodes`
+--- entries with mixed strings, each through a logger of its own.
+function cases.mixed(nodes)
+  local t = tree.make(nodes, true)
+  local line = q.get_log("bench.own", { format = "line" })
+  local escaped = q.get_log("bench.own", { escape = true })
+  return {
+    dump = { name = "quelto info(t), " .. nodes .. " nodes, mixed strings",
+             expect = tree.dump(t) .. "\n", run = function(n) for _ = 1, n do own:info(t) end end },
+    line = { name = "format = \"line\"", expect = tree.line(t) .. "\n",
+             run = function(n) for _ = 1, n do line:info(t) end end },
+    escaped = { name = "escape = true", expect = tree.dump(t, 0, true) .. "\n",
+                run = function(n) for _ = 1, n do escaped:info(t) end end },
+  }
+end
+
 --- Runs `case` once into a scratch file and returns nil when it wrote
 --- exactly what it should, or a description of the difference.
 function cases.check(case)

@@ -6,9 +6,10 @@
 #include <string>
 
 #include "render/message.h"
-#include "support/buffer_stream.h"
 #include "render/message_buffer.h"
+#include "render/style.h"
 #include "render/write_table.h"
+#include "support/buffer_stream.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ class Arguments {
   std::string state_error_;
 };
 
-void render(benchmark::State& state, const char* chunk) {
+void render(benchmark::State& state, const char* chunk, quelto::utils::Style style = {}) {
   Arguments args(chunk);
   if (!args.error().empty()) {
     state.SkipWithError(args.error().c_str());
@@ -44,7 +45,7 @@ void render(benchmark::State& state, const char* chunk) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     quelto::utils::MessageBuffer message;
-    quelto::utils::render_arguments(args.L, 2, message);
+    quelto::utils::render_arguments(args.L, 2, message, style);
     bytes += message.text().size();
     benchmark::DoNotOptimize(message.text().data());
   }
@@ -93,8 +94,32 @@ constexpr char kDump[] = R"((function()
   return t
 end)())";
 
+// About 1,000 nodes of mixed strings: words, other scripts, a few control
+// characters and quotes, the texts that escaping looks at byte by byte.
+constexpr char kMixed[] = R"((function()
+  local words = {"alpha", "caf\u{e9} cr\u{e8}me", "\u{65e5}\u{672c}\u{8a9e}", "tab\there",
+                 "say \"hi\"", "line\nbreak", "/usr/local/lib/lua/5.3", "x"}
+  local t = {}
+  for i = 1, 25 do
+    local sub = {}
+    for j = 1, 8 do
+      sub[j] = {name = words[j], path = words[(i + j) % 8 + 1], n = i * j, [words[j]] = "v"}
+    end
+    t["key" .. i] = sub
+  end
+  return t
+end)())";
+
+using Format = quelto::utils::Style::Format;
+constexpr quelto::utils::Style kLine{Format::Line};
+constexpr quelto::utils::Style kEscaped{Format::Dump, true};
+
 }  // namespace
 
+BENCHMARK_CAPTURE(render, dump_mixed_1k, kMixed);
+BENCHMARK_CAPTURE(render, line_mixed_1k, kMixed, kLine);
+BENCHMARK_CAPTURE(render, escaped_mixed_1k, kMixed, kEscaped);
+BENCHMARK_CAPTURE(render, line_1k, kDump, kLine);
 BENCHMARK_CAPTURE(render, scalars, kScalars);
 BENCHMARK_CAPTURE(render, floats, kFloats);
 BENCHMARK_CAPTURE(render, opaque, kOpaque);

@@ -57,6 +57,17 @@ run:row("table dump", d.inspect, d.quelto, r, "≥ 20x", r.median >= 20)
 run:note(string.format("inspect/dump %.1fx", r.median))
 run:row("table dump", d.lualog, d.quelto, run:ratios(d.lualog, d.quelto))
 
+-- The line format and the escaped dump against the dump, per node of a
+-- 1,000-node table of mixed strings.
+local m = cases.mixed(1000)
+run:measure({ m.dump, m.line, m.escaped }, 0.1)
+r = run:ratios(m.line, m.dump)
+run:row("line format", m.line, m.dump, r, "≤ 1.15x", r.median <= 1.15)
+run:note(string.format("line/dump %.2fx", r.median))
+r = run:ratios(m.escaped, m.dump)
+run:row("escaped dump", m.escaped, m.dump, r, "≤ 1.15x", r.median <= 1.15)
+run:note(string.format("escaped/dump %.2fx", r.median))
+
 -- Cost per node of the dump, against that at 1k nodes.
 local sizes, scaled, base = { 10, 100, 1000, 10000, 100000 }, {}, nil
 local function per_node_times(case)

@@ -10,9 +10,15 @@ local function width_for(nodes)
   return w
 end
 
+-- The string values of the mixed tree: words, other scripts, a path with
+-- backslashes, quotes, a tab and a newline.
+local mixed_strings = { "value ", "caf\195\169 cr\195\168me ", "\230\151\165\230\156\172\232\170\158 ",
+                        "C:\\temp\\", 'say "hi" ', "tab\t", "line\nbreak ", "user@example.com " }
+
 --- A table of exactly `nodes` entries, at most 4 levels deep, with string,
---- integer and float keys and string, integer, float, boolean and table values.
-function tree.make(nodes)
+--- integer and float keys and string, integer, float, boolean and table values;
+--- `mixed` takes the strings from the mix above instead of "value i".
+function tree.make(nodes, mixed)
   local width, left = width_for(nodes), nodes
   local function fill(t, depth)
     for i = 1, depth == 1 and math.huge or width do
@@ -27,7 +33,8 @@ function tree.make(nodes)
         local sub = {}
         t[key] = sub
         fill(sub, depth + 1)
-      elseif kind == 0 or kind == 1 then t[key] = "value " .. i
+      elseif kind == 0 or kind == 1 then
+        t[key] = (mixed and mixed_strings[i % #mixed_strings + 1] or "value ") .. i
       elseif kind == 2 then t[key] = (i % 8 == 2) and i * 7 or i / 8
       else t[key] = (i % 2 == 1) end
     end
@@ -53,25 +60,48 @@ local function key_text(k)
   return k .. " = "
 end
 
-local function value_text(v, level)
+-- The escapes of control bytes, the backslash and the quote (the mixed
+-- strings are valid UTF-8 with no other byte to escape).
+local named = { ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t", ["\\"] = "\\\\", ['"'] = '\\"' }
+local function escape(s)
+  return (s:gsub('[%c\\"]', function(c) return named[c] or string.format("\\x%02x", c:byte()) end))
+end
+
+local function value_text(v, level, escaped)
   local kind = type(v)
-  if kind == "table" then return tree.dump(v, level + 1) end
-  if kind == "string" then return '"' .. v .. '"' end
+  if kind == "table" then return tree.dump(v, level + 1, escaped) end
+  if kind == "string" then return '"' .. (escaped and escape(v) or v) .. '"' end
   if number_type(v) == "float" then return string.format("%g", v) end
   return tostring(v)
 end
 
 --- The dump of a table of strings, numbers, booleans and tables (no cycles,
---- no metatables), in the order `next` yields its keys.
-function tree.dump(t, level)
+--- no metatables), in the order `next` yields its keys; with its strings
+--- escaped when `escaped`. Its string keys are names.
+function tree.dump(t, level, escaped)
   level = level or 0
   if next(t) == nil then return "{}" end
   local indent = string.rep("  ", level + 1)
   local lines = {}
   for k, v in next, t do
-    lines[#lines + 1] = indent .. key_text(k) .. value_text(v, level)
+    lines[#lines + 1] = indent .. key_text(k) .. value_text(v, level, escaped)
   end
   return "{\n" .. table.concat(lines, ",\n") .. "\n" .. string.rep("  ", level) .. "}"
+end
+
+--- The same table in the line format.
+function tree.line(t)
+  local items, position = {}, 1
+  for k, v in next, t do
+    local key = k .. " = "
+    if number_type(k) == "integer" and k == position then
+      key, position = "", position + 1
+    elseif number_type(k) then
+      key = "[" .. string.format(number_type(k) == "float" and "%g" or "%d", k) .. "] = "
+    end
+    items[#items + 1] = key .. (type(v) == "table" and tree.line(v) or value_text(v, 0, true))
+  end
+  return "{" .. table.concat(items, ", ") .. "}"
 end
 
 --- The number of entries in `t` and every table below it.

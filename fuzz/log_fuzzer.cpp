@@ -11,6 +11,10 @@
 // - log a message whose braces and quotes outside copied texts balance, and
 //   with a "<cycle>" marker only when the values hold a real cycle;
 // - leave the module usable: the next call logs as it should.
+// The same call through a logger with the line format must raise what the
+// dump raised or log one line (no control byte, only valid UTF-8), which a
+// logger with a byte bound as well logs cut as the bound says; a table that
+// the line format writes exactly must load back from its text equal.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,12 +62,22 @@ std::vector<std::string> take_messages() {
   return messages;
 }
 
-// Pushes a logger for the category "fuzz", made by the module's get_log.
-void push_logger(lua_State* L) {
+// Pushes a logger for the category "fuzz", made by the module's get_log,
+// in the line format when `max_bytes` is not negative (bounded when above 0).
+void push_logger(lua_State* L, long max_bytes = -1) {
   luaL_requiref(L, "quelto_internal", luaopen_quelto_internal, 0);
   lua_getfield(L, -1, "get_log");
   lua_pushstring(L, "fuzz");
-  lua_call(L, 1, 1);
+  if (max_bytes >= 0) {
+    lua_createtable(L, 0, 2);
+    lua_pushstring(L, "line");
+    lua_setfield(L, -2, "format");
+    if (max_bytes > 0) {
+      lua_pushinteger(L, max_bytes);
+      lua_setfield(L, -2, "max_bytes");
+    }
+  }
+  lua_call(L, max_bytes >= 0 ? 2 : 1, 1);
   lua_remove(L, -2);  // the module table
 }
 
@@ -135,6 +149,52 @@ void check_outcome(lua_State* L, int status, int top, int expected_error, const 
   }
 }
 
+// The call again through `line` (and `bounded`, whose bound is `max_bytes`),
+// after the dump's call ended with `dump_status` and its error value at
+// `expected_error`.
+void check_line_format(lua_State* L, int line, int bounded, long max_bytes,
+                       const quelto::fuzz::LogCall& call, int dump_status, int expected_error) {
+  const int top = lua_gettop(L);
+  const int status = call_logger(L, line, call);
+  std::vector<std::string> messages = take_messages();
+  if (status != dump_status) fail("the line format's call ended otherwise than the dump's");
+  if (status != LUA_OK) {
+    if (expected_error != 0 && !same_value(L, -1, expected_error)) {
+      fail("the line format raised another value");
+    }
+    lua_settop(L, top);
+    return;
+  }
+  if (messages.empty()) return;  // filtered, as the dump's call
+  const std::string whole = messages.front();
+  if (const std::string problem = quelto::fuzz::check_one_line(whole); !problem.empty()) {
+    fail("line format: " + problem, whole);
+  }
+  if (call_logger(L, bounded, call) != LUA_OK) fail("the bounded call raised");
+  messages = take_messages();
+  if (messages.size() != 1) fail("the bounded call logged no message");
+  std::string problem = quelto::fuzz::check_cut(messages.front(), whole, max_bytes);
+  if (problem.empty()) problem = quelto::fuzz::check_one_line(messages.front());
+  if (!problem.empty())
+    fail("bound " + std::to_string(max_bytes) + ": " + problem, messages.front(), whole);
+  // The round trip, argument by argument.
+  for (const int index : call.args) {
+    if (!quelto::fuzz::reads_back(L, index)) continue;
+    lua_getfield(L, line, "info");
+    lua_pushvalue(L, line);
+    lua_pushvalue(L, index);
+    if (lua_pcall(L, 2, 0, 0) != LUA_OK) fail("a plain table raised");
+    messages = take_messages();
+    const std::string chunk = "return " + messages.at(0);
+    if (luaL_loadbuffer(L, chunk.data(), chunk.size(), "=line") != LUA_OK ||
+        lua_pcall(L, 0, 1, 0) != LUA_OK) {
+      fail("the line format does not load back", lua_tostring(L, -1), messages.at(0));
+    }
+    if (!quelto::fuzz::same_table(L, index, -1)) fail("loads back another table", messages.at(0));
+    lua_settop(L, top);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -153,6 +213,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lua_State* L = luaL_newstate();
   push_logger(L);
   const int logger = lua_gettop(L);
+  push_logger(L, 0);
+  const int line = lua_gettop(L);
+  const long max_bytes = 11 + static_cast<long>(size * 7 % 256);
+  push_logger(L, max_bytes);
+  const int bounded = lua_gettop(L);
   quelto::fuzz::ByteReader in(data, size);
   const quelto::fuzz::LogCall call = quelto::fuzz::build_graph(L, in);
 
@@ -168,6 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int status = call_logger(L, logger, call);
   check_outcome(L, status, top, expected_error, e, call.args);
   lua_settop(L, top);
+  check_line_format(L, line, bounded, max_bytes, call, status, expected_error);
 
   // The module still logs normally.
   lua_getfield(L, logger, "info");

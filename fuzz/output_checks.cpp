@@ -1,6 +1,10 @@
 #include "output_checks.h"
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <set>
 
 namespace quelto::fuzz {
 namespace {
@@ -37,7 +41,140 @@ bool reaches_itself(lua_State* L, int index, std::map<const void*, Mark>& marks)
   return false;
 }
 
+// The length of the valid UTF-8 sequence at `i`, or 0.
+std::size_t utf8_length(const std::string& s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b = byte(i);
+  std::size_t n = 0;
+  unsigned long code = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    n = 2, code = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    n = 3, code = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    n = 4, code = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i + k) & 0x3F);
+  }
+  const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return n;
+}
+
+bool exact_number(lua_State* L, int index) {
+  if (lua_isinteger(L, index)) return true;
+  const double value = lua_tonumber(L, index);
+  if (!std::isfinite(value)) return false;
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return std::strtod(text, nullptr) == value;
+}
+
+bool exact_scalar(lua_State* L, int index) {
+  switch (lua_type(L, index)) {
+    case LUA_TSTRING:
+    case LUA_TBOOLEAN:
+      return true;
+    case LUA_TNUMBER:
+      return exact_number(L, index);
+    default:
+      return false;
+  }
+}
+
+bool reads_back(lua_State* L, int index, int depth, std::set<const void*>& open) {
+  const void* self = lua_topointer(L, index);
+  if (depth > 50 || open.count(self) != 0 || !lua_checkstack(L, 4)) return false;
+  if (lua_getmetatable(L, index)) {
+    lua_pop(L, 1);
+    return false;
+  }
+  open.insert(self);
+  lua_pushnil(L);
+  while (lua_next(L, index) != 0) {
+    const bool good = exact_scalar(L, -2) &&
+                      (lua_type(L, -1) == LUA_TTABLE ? reads_back(L, lua_gettop(L), depth + 1, open)
+                                                     : exact_scalar(L, -1));
+    lua_pop(L, 1);
+    if (!good) {
+      lua_pop(L, 1);
+      return false;
+    }
+  }
+  open.erase(self);
+  return true;
+}
+
 }  // namespace
+
+std::string check_one_line(const std::string& message) {
+  for (std::size_t i = 0; i < message.size();) {
+    const auto byte = static_cast<unsigned char>(message[i]);
+    if (byte < 0x20 || byte == 0x7F) return "a raw control byte at " + std::to_string(i);
+    if (byte < 0x80) {
+      ++i;
+    } else if (const std::size_t n = utf8_length(message, i); n != 0) {
+      i += n;
+    } else {
+      return "invalid UTF-8 at " + std::to_string(i);
+    }
+  }
+  return {};
+}
+
+std::string check_cut(const std::string& bounded, const std::string& whole, std::size_t max_bytes) {
+  static const std::string kMarker = "<truncated>";
+  if (whole.size() <= max_bytes) return bounded == whole ? "" : "cut although it fits";
+  if (bounded.size() > max_bytes) return "longer than its bound";
+  if (bounded.size() < kMarker.size() ||
+      bounded.compare(bounded.size() - kMarker.size(), kMarker.size(), kMarker) != 0) {
+    return "no cut marker";
+  }
+  const std::string kept = bounded.substr(0, bounded.size() - kMarker.size());
+  if (whole.compare(0, kept.size(), kept) != 0) return "not a prefix of the whole message";
+  // Every backslash of the line format starts an escape: \x takes 3 more bytes, the
+  // others 1.
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (kept[i] != '\\') continue;
+    const std::size_t length = i + 1 < kept.size() && kept[i + 1] == 'x' ? 4 : 2;
+    if (i + length > kept.size()) return "an escape cut at " + std::to_string(i);
+    i += length - 1;
+  }
+  return {};
+}
+
+bool reads_back(lua_State* L, int index) {
+  std::set<const void*> open;
+  return lua_type(L, index) == LUA_TTABLE && reads_back(L, lua_absindex(L, index), 0, open);
+}
+
+bool same_table(lua_State* L, int a, int b) {
+  a = lua_absindex(L, a);
+  b = lua_absindex(L, b);
+  if (lua_type(L, a) != LUA_TTABLE || lua_type(L, b) != LUA_TTABLE) {
+    return lua_compare(L, a, b, LUA_OPEQ);  // strings, booleans and numbers: no metamethods
+  }
+  lua_checkstack(L, 4);
+  for (const auto& [from, to] : {std::pair{a, b}, std::pair{b, a}}) {
+    lua_pushnil(L);
+    while (lua_next(L, from) != 0) {
+      lua_pushvalue(L, -2);
+      lua_rawget(L, to);
+      const bool same = from == a ? same_table(L, -2, -1) : !lua_isnil(L, -1);
+      lua_pop(L, 2);
+      if (!same) {
+        lua_pop(L, 1);
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 std::string check_balanced(const std::string& message, const std::vector<Span>& contents,
                            bool cut) {

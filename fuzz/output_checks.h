@@ -24,4 +24,22 @@ int count_cycle_markers(const std::string& message, const std::vector<Span>& con
 /// through table values (keys and metatables are never dumped).
 bool has_table_cycle(lua_State* L, const std::vector<int>& args);
 
+/// Empty when `message` is one line of text: no byte below 0x20, no 0x7F,
+/// nothing but valid UTF-8; otherwise what is wrong.
+std::string check_one_line(const std::string& message);
+
+/// Empty when `bounded`, logged with a bound of `max_bytes`, is `whole` as
+/// the bound must leave it: the same when it fits, otherwise a prefix of it
+/// that ends with no escape cut short, then the cut marker, `max_bytes` at
+/// most. A prefix cut inside a UTF-8 sequence fails check_one_line.
+std::string check_cut(const std::string& bounded, const std::string& whole, std::size_t max_bytes);
+
+/// True when the table at `index` is one the line format writes exactly:
+/// acyclic, no metatables, keys and values strings, booleans, integers and
+/// floats that "%g" writes exactly, shallow enough for Lua to read back.
+bool reads_back(lua_State* L, int index);
+
+/// True when the tables at `a` and `b` hold equal keys and values.
+bool same_table(lua_State* L, int a, int b);
+
 }  // namespace quelto::fuzz

@@ -25,7 +25,7 @@ namespace {
 int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
   return lua::guarded(L, [L, &logger, priority] {
     utils::MessageBuffer message;
-    utils::render_arguments(L, 2, message);
+    utils::render_arguments(L, 2, message, logger.options.style);
     const backend::SharedUse use;
     logger.category->log(priority, message.text());
     return 0;

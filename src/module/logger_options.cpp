@@ -5,6 +5,7 @@
 #include <new>
 
 #include "../lua/messages.h"
+#include "../render/constants.h"
 
 namespace quelto {
 namespace {
@@ -37,11 +38,43 @@ bool read_choice(lua_State* L, int index, const char* const (&names)[N], Enum& f
 }
 
 constexpr const char* kGateNames[] = {"own", "chained"};  // in the order of Gate
+constexpr const char* kFormatNames[] = {"dump", "line"};  // in the order of Style::Format
+
+// The bound must leave room for the marker that ends a cut record; false
+// for no bound.
+static_assert(utils::kCutMarker.size() == 11, "the option's error text names the least bound");
+bool read_max_bytes(lua_State* L, int index, std::size_t& field) {
+  if (lua_type(L, index) == LUA_TBOOLEAN && !lua_toboolean(L, index)) {
+    field = 0;
+    return true;
+  }
+  long long bytes = 0;
+  if (lua_type(L, index) != LUA_TNUMBER || !lua::integer_value(L, index, &bytes) ||
+      bytes < static_cast<long long>(utils::kCutMarker.size())) {
+    return false;
+  }
+  field = static_cast<std::size_t>(bytes);
+  return true;
+}
 
 constexpr Option kOptions[] = {
     {"gate", "\"own\" or \"chained\"",
      [](lua_State* L, int index, LoggerOptions& options) {
        return read_choice(L, index, kGateNames, options.gate);
+     }},
+    {"format", "\"dump\" or \"line\"",
+     [](lua_State* L, int index, LoggerOptions& options) {
+       return read_choice(L, index, kFormatNames, options.style.format);
+     }},
+    {"escape", "a boolean",
+     [](lua_State* L, int index, LoggerOptions& options) {
+       if (lua_type(L, index) != LUA_TBOOLEAN) return false;
+       options.style.escape = lua_toboolean(L, index) != 0;
+       return true;
+     }},
+    {"max_bytes", "false or an integer of at least 11",
+     [](lua_State* L, int index, LoggerOptions& options) {
+       return read_max_bytes(L, index, options.style.max_bytes);
      }},
 };
 

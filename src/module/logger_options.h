@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../lua/compat.h"
+#include "../render/style.h"
 
 namespace quelto {
 
@@ -17,6 +18,7 @@ enum class Gate : unsigned char {
 /// entry in the table of logger_options.cpp.
 struct LoggerOptions {
   Gate gate = Gate::own;
+  utils::Style style;  // format, escape, max_bytes
 };
 
 /// Reads the options table at `index` into `options`, option by option: those

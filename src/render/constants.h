@@ -8,5 +8,7 @@ namespace quelto::utils {
 
 inline constexpr std::string_view kNewline = "\n";
 inline constexpr std::string_view kEscapedNewline = "\\n";  // backslash, letter n
+/// The end of a message cut at its byte bound.
+inline constexpr std::string_view kCutMarker = "<truncated>";
 
 }  // namespace quelto::utils

@@ -7,6 +7,22 @@
 #include <sstream>
 
 namespace quelto::utils {
+namespace {
+
+bool is_continuation(char byte) {
+  return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// How many of the first `room` bytes of `text` (which has more) to keep so as
+// not to split a UTF-8 sequence: back over at most three continuation bytes.
+// More of them are no UTF-8 at all, and any cut will do.
+std::size_t whole_sequences(const char* text, std::size_t room) {
+  std::size_t kept = room;
+  while (kept > 0 && room - kept < 3 && is_continuation(text[kept])) --kept;
+  return is_continuation(text[kept]) ? room : kept;
+}
+
+}  // namespace
 
 MessageBuffer::MessageBuffer() {
   // Copying the global locale takes no lock while it is the classic one,
@@ -17,16 +33,46 @@ MessageBuffer::MessageBuffer() {
   text_.resize(text_.capacity());  // the string's inline space: no allocation
 }
 
-void MessageBuffer::append(const char* text, std::size_t size) noexcept {
-  if (bad_) return;
+void MessageBuffer::set_bound(std::size_t max_bytes) {
+  hard_bound_ = max_bytes;
+  bound_ = max_bytes > kCutMarker.size() ? max_bytes - kCutMarker.size() : 0;
+  if (text_.size() > bound_) text_.resize(std::max(bound_, used_));
+}
+
+void MessageBuffer::append(const char* text, std::size_t size, bool divisible) noexcept {
+  if (bad_ || full_) return;
+  if (size > bound_ - used_ && bound_ < hard_bound_) {
+    // The text passes the point where a cut would leave room for the marker:
+    // note where it would go, and write on up to the bound itself.
+    cut_at_ = used_ + (divisible ? whole_sequences(text, bound_ - used_) : 0);
+    bound_ = hard_bound_;
+  }
+  if (size > bound_ - used_) {
+    cut(text);
+    return;
+  }
   try {
-    text_.resize(std::max(used_ + size, 2 * text_.size()));  // doubles, as a stream's buffer
+    // Doubles, as a stream's buffer, up to the bound.
+    text_.resize(std::min(std::max(used_ + size, 2 * text_.size()), bound_));
   } catch (...) {  // a failed allocation, as the stream's buffer reports it
     bad_ = true;
     return;
   }
   std::memcpy(&text_[used_], text, size);
   used_ += size;
+}
+
+void MessageBuffer::cut(const char* text) noexcept {
+  try {
+    text_.resize(cut_at_ + kCutMarker.size());
+  } catch (...) {
+    bad_ = true;
+    return;
+  }
+  if (cut_at_ > used_) std::memcpy(&text_[used_], text, cut_at_ - used_);
+  std::memcpy(&text_[cut_at_], kCutMarker.data(), kCutMarker.size());
+  used_ = text_.size();
+  full_ = true;
 }
 
 MessageBuffer& MessageBuffer::operator<<(const char* text) {

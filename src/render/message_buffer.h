@@ -8,6 +8,8 @@
 #include <ios>
 #include <string>
 
+#include "constants.h"
+
 namespace quelto::utils {
 
 /// Receives the same writes as a `BufferStream` and holds the same text
@@ -36,6 +38,17 @@ class MessageBuffer {
       append(text, n);
     }
   }
+  /// As `write`, for a text that must not be cut, such as an escape: a
+  /// text that does not fit in the bound is left out whole.
+  void write_whole(const char* text, std::streamsize size) {
+    const auto n = static_cast<std::size_t>(size);
+    if (!bad_ && n <= text_.size() - used_) {
+      std::memcpy(&text_[used_], text, n);
+      used_ += n;
+    } else {
+      append(text, n, false);
+    }
+  }
   void put(char c) {
     if (!bad_ && used_ < text_.size()) {
       text_[used_++] = c;
@@ -46,6 +59,15 @@ class MessageBuffer {
   /// Any state other than good makes the buffer bad for good.
   void setstate(std::ios_base::iostate state) { bad_ = bad_ || state != std::ios_base::goodbit; }
   bool bad() const { return bad_; }
+
+  /// Bounds the text to `max_bytes` (at least `kCutMarker.size()`): a text
+  /// that would grow past it is cut at `max_bytes - kCutMarker.size()` bytes
+  /// or a little before, never inside a UTF-8 sequence or a whole write,
+  /// the marker follows, and every later write is dropped. Called before
+  /// the first write.
+  void set_bound(std::size_t max_bytes);
+  /// True once the text was cut: the writers stop there.
+  bool full() const { return full_; }
 
   /// A NUL-terminated text; a null pointer makes the buffer bad.
   MessageBuffer& operator<<(const char* text);
@@ -68,7 +90,13 @@ class MessageBuffer {
 
  private:
   /// The slow path of a write: grows the string, or does nothing when bad.
-  void append(const char* text, std::size_t size) noexcept;
+  /// The slow path of a write: grows the string up to the bound, cuts the
+  /// text there (a `divisible` one at a UTF-8 boundary), or does nothing
+  /// when bad or full.
+  void append(const char* text, std::size_t size, bool divisible = true) noexcept;
+  /// Ends the text at `cut_at_` with the marker; `text`, the write that
+  /// passes the bound, may hold the last bytes before the cut.
+  void cut(const char* text) noexcept;
   template <class Number>
   void format(Number value, std::ios_base::fmtflags base);
 
@@ -77,6 +105,15 @@ class MessageBuffer {
   std::string text_;
   std::size_t used_ = 0;
   bool bad_ = false;
+  bool full_ = false;
+  // The string never grows past `bound_`, so a write that reaches it takes
+  // the slow path, and the fast path checks nothing more than it did without
+  // a bound. It is first where a cut leaves room for the marker; once a
+  // write passes that point (and `cut_at_` notes where the cut would go), the
+  // bound itself.
+  std::size_t bound_ = static_cast<std::size_t>(-1);
+  std::size_t hard_bound_ = static_cast<std::size_t>(-1);
+  std::size_t cut_at_ = 0;
   bool classic_;  // the global locale was the classic one: numbers by hand
   char newline_;
 };

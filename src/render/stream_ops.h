@@ -1,9 +1,10 @@
-// The two writes whose form depends on the kind of output: a line end and an
-// address. The writers are templates over their output and find these by
-// argument-dependent lookup, so that a test can render into a standard
-// stream (tests/support/buffer_stream.h) and compare.
+// The writes whose form depends on the kind of output: a line end, an
+// address, and the byte bound that only the message buffer has. The writers are templates over
+// their output and find these by argument-dependent lookup, so that a test can render into a
+// standard stream (tests/support/buffer_stream.h) and compare.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "message_buffer.h"
@@ -18,6 +19,24 @@ inline void write_newline(MessageBuffer& buffer) {
 /// An address in lower-case hexadecimal.
 inline void write_address(MessageBuffer& buffer, std::uintptr_t address) {
   buffer.address(address);
+}
+
+/// True once the bound cut the text: the writers stop there.
+inline bool is_full(const MessageBuffer& buffer) {
+  return buffer.full();
+}
+template <class Stream>
+bool is_full(const Stream&) {
+  return false;
+}
+
+/// A text that a bound must not cut, such as an escape: all or nothing.
+inline void write_whole(MessageBuffer& buffer, const char* text, std::size_t size) {
+  buffer.write_whole(text, static_cast<std::streamsize>(size));
+}
+template <class Stream>
+void write_whole(Stream& stream, const char* text, std::size_t size) {
+  stream.write(text, static_cast<std::streamsize>(size));
 }
 
 }  // namespace quelto::utils

@@ -15,6 +15,9 @@
 // `lua_next`, in the order it yields. A table that encloses the one being
 // written is "<cycle>"; a table the Lua stack or the depth bound has no room
 // for is "{<stack limit>}".
+//
+// `kEscaped` writes every string of the dump escaped (write_escaped.h): the
+// dump's own newlines and indentation stay, but no string starts a line.
 #pragma once
 
 #include <cstring>
@@ -30,12 +33,13 @@ namespace quelto::utils {
 
 /// Writes the table at `index` (absolute or relative) from "{" to "}" at the
 /// level and with the indent of `traverser`. Leaves the Lua stack as it found it.
-template <class Stream>
+/// Stops once a bound cut the output (`is_full`).
+template <bool kEscaped = false, class Stream>
 void write_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream);
 
 /// Writes the elements of the table copy below the first key and value that a
 /// successful `lua_next` left on the stack; returns with only the copy left.
-template <class Stream>
+template <bool kEscaped = false, class Stream>
 void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream);
 
 /// Writes a table, full or light userdata: through its `__tostring`, as a
@@ -43,7 +47,7 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
 /// `__tostring` text is written as it is, followed by a line end, and an
 /// opaque value bare; inside a table the text is quoted, its newlines
 /// indented, and an opaque value is written as "<opaque text>".
-template <class Stream>
+template <bool kEscaped = false, class Stream>
 void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
                   Stream& stream);
 
@@ -83,7 +87,7 @@ void write_replacing_newlines(const char* text, std::string_view newline, std::s
 }
 
 /// The key text of the element whose key copy is on top.
-template <class Stream>
+template <bool kEscaped, class Stream>
 void write_key(lua_State* L, Stream& stream) {
   switch (lua_type(L, -1)) {
     case lua::Number:
@@ -93,6 +97,21 @@ void write_key(lua_State* L, Stream& stream) {
       put(stream, "] = ");
       return;
     case lua::String: {
+      if constexpr (kEscaped) {
+        std::size_t size = 0;
+        const char* key = lua_tolstring(L, -1, &size);
+        if (key == nullptr) {
+          stream.setstate(std::ios_base::badbit);
+        } else if (needs_brackets(key, size)) {
+          put(stream, "[\"");
+          write_escaped(key, size, true, stream);
+          put(stream, "\"]");
+        } else {
+          stream.write(key, static_cast<std::streamsize>(size));
+        }
+        put(stream, " = ");
+        return;
+      }
       const char* key = lua_tolstring(L, -1, nullptr);
       if (key == nullptr) {
         stream.setstate(std::ios_base::badbit);
@@ -117,14 +136,14 @@ void write_key(lua_State* L, Stream& stream) {
       return;
     default:
       put(stream, "[\"");
-      write_unhandled_type(L, -1, stream);
+      write_unhandled_type<kEscaped>(L, -1, stream, true);
       put(stream, "\"] = ");
       return;
   }
 }
 
 /// The value text of the element whose value sits under the key copy.
-template <class Stream>
+template <bool kEscaped, class Stream>
 void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) {
   const int type = lua_type(L, -2);
   switch (type) {
@@ -137,23 +156,23 @@ void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) 
     case lua::Userdata:
     case lua::LightUserdata: {
       const TableTraverser nested = traverser.create_next_level(L, -2);
-      write_object(L, -2, type, nested, stream);
+      write_object<kEscaped>(L, -2, type, nested, stream);
       return;
     }
     case lua::String:
       put(stream, "\"");
-      write_basetype(L, -2, type, stream);
+      write_string<kEscaped>(L, -2, true, stream);
       put(stream, "\"");
       return;
     default:  // boolean, number, function, thread
-      write_basetype(L, -2, type, stream);
+      write_basetype<kEscaped>(L, -2, type, stream);
       return;
   }
 }
 
 }  // namespace detail
 
-template <class Stream>
+template <bool kEscaped, class Stream>
 void write_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
   const DepthGuard depth;
   if (!depth.admitted() || !lua_checkstack(L, 2)) {
@@ -173,11 +192,11 @@ void write_table(lua_State* L, int index, const TableTraverser& traverser, Strea
     detail::put(stream, "{<stack limit>}");
     return;
   }
-  _write_table_elements(L, traverser, stream);
+  _write_table_elements<kEscaped>(L, traverser, stream);
   lua_pop(L, 1);  // table copy
 }
 
-template <class Stream>
+template <bool kEscaped, class Stream>
 void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream& stream) {
   const std::string_view indent = traverser.indent();
   const unsigned long& calls_made = lua::protected_calls();
@@ -187,9 +206,13 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
     detail::put(stream, indent);
     const unsigned long calls = calls_made;
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
-    detail::write_key(L, stream);
-    detail::write_value(L, traverser, stream);
-    lua_pop(L, 2);                                                      // key copy and value
+    detail::write_key<kEscaped>(L, stream);
+    detail::write_value<kEscaped>(L, traverser, stream);
+    lua_pop(L, 2);  // key copy and value
+    if (is_full(stream)) {
+      lua_pop(L, 1);  // key
+      break;
+    }
     if (lua::next(L, -2, calls != calls_made) == 0) break;  // key popped
     detail::put(stream, ",");
   }
@@ -198,17 +221,24 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
   detail::put(stream, "}");
 }
 
-template <class Stream>
+template <bool kEscaped, class Stream>
 void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
                   Stream& stream) {
+  if (is_full(stream)) return;  // no metamethod runs for a text cut already
   index = lua_absindex(L, index);
   const bool nested = traverser.level() != 0;
   if (lua::call_tostring(L, index)) {  // result on top
-    const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, nullptr) : nullptr;
+    std::size_t size = 0;
+    const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, &size) : nullptr;
     if (text == nullptr) {
       // Neither a string nor a number: the message ends here, but later
       // values are still visited.
       stream.setstate(std::ios_base::badbit);
+    } else if (kEscaped) {
+      if (nested) detail::put(stream, "\"");
+      write_escaped(text, size, nested, stream);
+      if (nested) detail::put(stream, "\"");
+      if (!nested) write_newline(stream);
     } else if (!nested) {
       stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
       write_newline(stream);
@@ -221,13 +251,13 @@ void write_object(lua_State* L, int index, int type, const TableTraverser& trave
     return;
   }
   if (type == lua::Table) {
-    write_table(L, index, traverser, stream);
+    write_table<kEscaped>(L, index, traverser, stream);
   } else if (nested) {
     detail::put(stream, "<");
-    write_unhandled_type(L, index, stream);
+    write_unhandled_type<kEscaped>(L, index, stream);
     detail::put(stream, ">");
   } else {
-    write_unhandled_type(L, index, stream);
+    write_unhandled_type<kEscaped>(L, index, stream);
   }
 }
 

@@ -89,6 +89,10 @@ describe("bad arguments", function()
     local bad = {
       { { gate = "chain" }, gate .. '"chain"' }, { { gate = true }, gate .. "boolean" },
       { { gate = "own", gait = "own" }, "unknown logger option 'gait'" },
+      { { format = "xml" }, "logger option 'format' must be \"dump\" or \"line\", got \"xml\"" },
+      { { escape = 1 }, "logger option 'escape' must be a boolean, got number" },
+      { { max_bytes = 10 }, "'max_bytes' must be false or an integer of at least 11, got number" },
+      { { max_bytes = 64.5 }, "'max_bytes' must be false or an integer of at least 11, got number" },
       { { "chained" }, "logger option names are strings, got a number" },
     }
     for _, row in ipairs(bad) do

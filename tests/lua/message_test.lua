@@ -168,3 +168,83 @@ describe("a log message", function()
     assert.are.equal("}", text:sub(-1))
   end)
 end)
+
+
+describe("the line format", function()
+  local line, escaped, bounded
+  setup(function()
+    capture.configure()
+    line = q.get_log("message.line", { format = "line" })
+    escaped = q.get_log("message.escaped", { escape = true })
+    bounded = q.get_log("message.bounded", { format = "line", max_bytes = 20 })
+  end)
+
+  local function msg(logger, ...)
+    local args = host.pack(...)
+    return capture.message_of(function() logger:info(host.unpack(args, 1, args.n)) end)
+  end
+
+  local cycle = {}
+  cycle[1] = cycle
+  local forged = "bob\nINFO [svc.auth] admin logged in"
+  -- { arguments, text in the line format, text of the escaped dump }
+  local rows = {
+    { { { "x", 2.5, name = { true, "y" } } }, '{"x", 2.5, name = {true, "y"}}',
+      '{\n  "x",\n  2.5,\n  name = {\n    true,\n    "y"\n  }\n}' },
+    { { { [404] = 12 } }, "{[404] = 12}", "{\n  12\n}" },
+    { { { nil, "b" } }, '{[2] = "b"}', '{\n  "b"\n}' },
+    { { { ["two words"] = 1 } }, '{["two words"] = 1}', '{\n  ["two words"] = 1\n}' },
+    { { { [true] = 1 } }, "{[true] = 1}", '{\n  ["true"] = 1\n}' },
+    { { { [0.5] = false } }, "{[0.5] = false}", "{\n  [0.5] = false\n}" },
+    { { { ["end"] = 1, } }, '{["end"] = 1}', "{\n  end = 1\n}" },
+    { { { {}, { {} } } }, "{{}, {{}}}", "{\n  {},\n  {\n    {}\n  }\n}" },
+    { { cycle }, "{{<cycle>}}", "{\n  {\n    <cycle>\n  }\n}" },
+    { { "n=", 3, { 1 } }, "n=3{1}", "n=3{\n  1\n}" },
+    { { forged }, "bob\\nINFO [svc.auth] admin logged in", "bob\\nINFO [svc.auth] admin logged in" },
+    { { 'a\r\t\\"' }, 'a\\r\\t\\\\"', 'a\\r\\t\\\\"' },
+    { { { 'q"\0\27\127' } }, '{"q\\"\\x00\\x1b\\x7f"}', '{\n  "q\\"\\x00\\x1b\\x7f"\n}' },
+    { { { ["a\nb"] = "\27[31m" } }, '{["a\\nb"] = "\\x1b[31m"}', '{\n  ["a\\nb"] = "\\x1b[31m"\n}' },
+    { { "caf\195\169 \230\151\165\230\156\172" }, "café 日本", "café 日本" },
+    { { "\255|\192\175|\237\160\128|\226\130" }, "\\xff|\\xc0\\xaf|\\xed\\xa0\\x80|\\xe2\\x82",
+      "\\xff|\\xc0\\xaf|\\xed\\xa0\\x80|\\xe2\\x82" },
+    { { object("x\ny") }, "x\\ny", "x\\ny\n" },
+    { { { object("x\ny") } }, '{"x\\ny"}', '{\n  "x\\ny"\n}' },
+  }
+
+  it("writes each message on one line, strings escaped", function()
+    for i, row in ipairs(rows) do
+      assert.are.equal(row[2], msg(line, host.unpack(row[1])), "row " .. i)
+      assert.are.equal(row[3], msg(escaped, host.unpack(row[1])), "row " .. i)
+    end
+  end)
+
+  it("cuts a long record at its bound, never inside an escape", function()
+    assert.are.equal(("a"):rep(20), msg(bounded, ("a"):rep(20)))
+    assert.are.equal("aaaaaaaaa<truncated>", msg(bounded, ("a"):rep(21)))
+    assert.are.equal("aaaaaaaa<truncated>", msg(bounded, "aaaaaaaa\27", ("b"):rep(20)))
+    assert.are.equal("aaaaaaaa<truncated>", msg(bounded, "aaaaaaaa\195\169", ("b"):rep(20)))
+    assert.are.equal("{1, 2, 3,<truncated>", msg(bounded, { 1, 2, 3, 4, 5, 6, 7, 8, 9 }))
+    local dump = q.get_log("message.bounded_dump", { max_bytes = 20 })
+    assert.are.equal("{\n  1,\n  <truncated>", msg(dump, { 1, 2, 3, 4, 5, 6, 7, 8, 9 }))
+  end)
+
+  -- 5.1 reads no \x escape: there only the named ones come back.
+  local read_back = host.name == "5.1" and { "\n\r\t\\\"" } or { "\0\1\r\n\t\\\"\127\255 \27[31m" }
+  it("loads back into the table it logged", function()
+    local function same(a, b)
+      if type(a) ~= "table" or type(b) ~= "table" then return a == b end
+      for k, v in pairs(a) do if not same(v, b[k]) then return false end end
+      for k in pairs(b) do if a[k] == nil then return false end end
+      return true
+    end
+    local tables = {
+      { "x", 2.5, name = { true, "y" }, [404] = 12, ["two words"] = 1, [true] = 1 },
+      { [3] = "c", [2] = "b", "a", [5] = "e", "b2", [-7] = {}, [0.25] = "q", ["end"] = "w" },
+      { read_back[1], [read_back[1]] = { { {} } }, -123456789, 1e100, false, "caf\195\169" },
+    }
+    for _, t in ipairs(tables) do
+      local text = msg(line, t)
+      assert.is_true(same(t, assert((loadstring or load)("return " .. text))()), text)
+    end
+  end)
+end)

@@ -1,3 +1,4 @@
+#include <new>
 #include "module_host.h"
 
 #include <algorithm>
@@ -52,8 +53,7 @@ void ModuleHost::run(const std::string& chunk) {
 }
 
 void bind_logger(lua_State* L, const char* name, log4cpp::Category& category) {
-  auto* logger = static_cast<QueltoLogger*>(lua_newuserdata(L, sizeof(QueltoLogger)));
-  logger->category = &category;
+  new (lua_newuserdata(L, sizeof(QueltoLogger))) QueltoLogger{&category, {}};
   luaL_setmetatable(L, kLoggerType);
   lua_setglobal(L, name);
 }

@@ -1,0 +1,199 @@
+// Strings written so that they cannot forge a line or drive a terminal: no
+// byte below 0x20, no 0x7F and no byte of invalid UTF-8 comes out raw.
+//
+//   "a\nb"       ->  a\nb          (backslash, letter n)
+//   "\27[31m"    ->  \x1b[31m
+//   "caf\xc3\xa9" -> café          (valid UTF-8 unchanged)
+//   "\xff"       ->  \xff          (invalid UTF-8)
+//   "say \"hi\"" ->  say \"hi\"    (inside quotes only)
+//
+// A backslash is doubled, so two different texts never give the same
+// escaped text, and the escapes read back as Lua string escapes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "stream_ops.h"
+
+namespace quelto::utils {
+
+/// Writes the `size` bytes at `text` escaped: `\n`, `\r`, `\t`, `\\`, `\"`
+/// when `quoted`, `\xNN` (lower-case hex) for every other byte below 0x20,
+/// 0x7F and every byte that is not part of a valid UTF-8 sequence (overlong
+/// forms, surrogates and code points past U+10FFFF included). Stops early
+/// once a bound cut the output; an escape is never cut.
+template <class Stream>
+void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream);
+
+/// True when the text holds a space or a byte that `write_escaped` (outside
+/// quotes) would change: a key the dump writes in brackets.
+inline bool needs_brackets(const char* text, std::size_t size);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+/// What a byte asks of the escaping writer.
+enum ByteClass : std::uint8_t {
+  kPlain,    // printable ASCII: as it is
+  kQuote,    // '"': escaped inside quotes only
+  kEscaped,  // control, DEL, backslash, a byte no valid sequence starts with
+  kLead2,    // the first byte of a 2-byte sequence
+  kLead3,    // of a 3-byte sequence
+  kLead4,    // of a 4-byte sequence
+};
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (int b = 0; b < 256; ++b) {
+    std::uint8_t c = kEscaped;
+    if (b >= 0x20 && b < 0x7F) c = kPlain;
+    if (b == '"') c = kQuote;
+    if (b == '\\') c = kEscaped;
+    if (b >= 0xC2 && b <= 0xDF) c = kLead2;
+    if (b >= 0xE0 && b <= 0xEF) c = kLead3;
+    if (b >= 0xF0 && b <= 0xF4) c = kLead4;
+    classes[static_cast<std::size_t>(b)] = c;
+  }
+  return classes;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
+
+/// 1 for the bytes that pass unchanged by themselves: printable ASCII but the
+/// backslash, and but the quote (kInQuotes) or the space (kInBareKeys).
+enum class Context { kOutside, kInQuotes, kInBareKeys };
+constexpr std::array<std::uint8_t, 256> make_plain(Context context) {
+  std::array<std::uint8_t, 256> plain{};
+  for (int b = 0x20; b < 0x7F; ++b) {
+    plain[static_cast<std::size_t>(b)] = b != '\\' &&
+                                         !(context == Context::kInQuotes && b == '"') &&
+                                         !(context == Context::kInBareKeys && b == ' ');
+  }
+  return plain;
+}
+inline constexpr std::array<std::uint8_t, 256> kPlainOutside = make_plain(Context::kOutside);
+inline constexpr std::array<std::uint8_t, 256> kPlainInQuotes = make_plain(Context::kInQuotes);
+inline constexpr std::array<std::uint8_t, 256> kPlainInBareKeys = make_plain(Context::kInBareKeys);
+
+inline bool in_range(unsigned char byte, unsigned char low, unsigned char high) {
+  return byte >= low && byte <= high;
+}
+
+/// The length of the valid UTF-8 sequence at `p` whose lead byte has class
+/// `lead`, or 0 when the bytes up to `end` do not complete one.
+inline std::size_t utf8_sequence(const unsigned char* p, const unsigned char* end,
+                                 std::uint8_t lead) {
+  const auto n = static_cast<std::size_t>(lead - kLead2 + 2);
+  if (static_cast<std::size_t>(end - p) < n) return 0;
+  // The second byte's range rules out overlong forms, surrogates and code
+  // points past U+10FFFF.
+  unsigned char low = 0x80, high = 0xBF;
+  if (p[0] == 0xE0) low = 0xA0;
+  if (p[0] == 0xED) high = 0x9F;
+  if (p[0] == 0xF0) low = 0x90;
+  if (p[0] == 0xF4) high = 0x8F;
+  if (!in_range(p[1], low, high)) return 0;
+  for (std::size_t i = 2; i < n; ++i) {
+    if (!in_range(p[i], 0x80, 0xBF)) return 0;
+  }
+  return n;
+}
+
+/// The escape of every byte: its length, then its text.
+constexpr std::array<std::array<char, 5>, 256> make_escapes() {
+  std::array<std::array<char, 5>, 256> escapes{};
+  for (int b = 0; b < 256; ++b) {
+    auto& e = escapes[static_cast<std::size_t>(b)];
+    const char named = b == '\n'   ? 'n'
+                       : b == '\r' ? 'r'
+                       : b == '\t' ? 't'
+                       : b == '\\' ? '\\'
+                       : b == '"'  ? '"'
+                                   : 0;
+    e = named != 0 ? std::array<char, 5>{2, '\\', named}
+                   : std::array<char, 5>{4, '\\', 'x', "0123456789abcdef"[b >> 4],
+                                         "0123456789abcdef"[b & 0xF]};
+  }
+  return escapes;
+}
+
+inline constexpr std::array<std::array<char, 5>, 256> kEscapes = make_escapes();
+
+/// Writes the escape of `byte`.
+template <class Stream>
+void write_escape(unsigned char byte, Stream& stream) {
+  const std::array<char, 5>& escape = kEscapes[byte];
+  write_whole(stream, &escape[1], static_cast<std::size_t>(escape[0]));
+}
+
+/// True when none of the 8 bytes at `p` needs a look of its own: all
+/// printable ASCII but the backslash (and the quote when `quoted`). The
+/// tests for a byte below a bound or equal to a value are exact for "any".
+inline bool plain_word(const unsigned char* p, bool quoted, bool space = false) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  std::uint64_t flagged = word & kHighs;              // not ASCII
+  flagged |= (word - kOnes * 0x20) & ~word & kHighs;  // a control byte
+  flagged |= has_zero(word ^ (kOnes * 0x7F)) | has_zero(word ^ (kOnes * '\\'));
+  if (quoted) flagged |= has_zero(word ^ (kOnes * '"'));
+  if (space) flagged |= has_zero(word ^ (kOnes * ' '));
+  return flagged == 0;
+}
+
+/// Plain stretches are written in chunks of this many bytes at most, so
+/// that a bound stops the scan of a huge string soon after it is reached.
+constexpr std::size_t kEscapeChunk = 4096;
+
+}  // namespace detail
+
+inline bool needs_brackets(const char* text, std::size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const auto* const end = p + size;
+  for (;;) {
+    while (end - p >= 8 && detail::plain_word(p, false, true)) p += 8;
+    while (p < end && detail::kPlainInBareKeys[*p]) ++p;
+    if (p == end) return false;
+    const std::uint8_t kind = detail::kByteClasses[*p];
+    const std::size_t n = kind >= detail::kLead2 ? detail::utf8_sequence(p, end, kind) : 0;
+    if (n == 0 && kind != detail::kQuote) return true;
+    p += n == 0 ? 1 : n;
+  }
+}
+
+template <class Stream>
+void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
+  const auto& plain = quoted ? detail::kPlainInQuotes : detail::kPlainOutside;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const auto* const end = p + size;
+  for (;;) {
+    const auto* const chunk_end =
+        static_cast<std::size_t>(end - p) > detail::kEscapeChunk ? p + detail::kEscapeChunk : end;
+    const auto* run = p;  // the stretch not written yet, which needs no escape
+    for (;;) {
+      while (chunk_end - p >= 8 && detail::plain_word(p, quoted)) p += 8;
+      while (p < chunk_end && plain[*p]) ++p;
+      if (p >= chunk_end) break;
+      const std::uint8_t kind = detail::kByteClasses[*p];
+      if (kind >= detail::kLead2) {
+        if (const std::size_t n = detail::utf8_sequence(p, end, kind); n != 0) {
+          p += n;  // may pass chunk_end: the sequence stays whole
+          continue;
+        }
+      }
+      stream.write(reinterpret_cast<const char*>(run), p - run);
+      detail::write_escape(*p, stream);
+      run = ++p;
+    }
+    stream.write(reinterpret_cast<const char*>(run), p - run);
+    if (p >= end || is_full(stream)) return;
+  }
+}
+
+}  // namespace quelto::utils
