@@ -109,6 +109,87 @@ describe("the log methods", function()
   end)
 end)
 
+-- What a script may do before it loads the module (or loads it again), each
+-- undone by the function it returns. On LuaJIT a string that passed the
+-- logger check would have its bytes read as a logger; a fake FFI would decide
+-- which calls are filtered.
+local real_type = type
+local function string_is_userdata(v)
+  if real_type(v) == "string" then return "userdata" end
+  return real_type(v)
+end
+local function metatable_of_strings(getmt)
+  return function(v)
+    if real_type(v) == "string" then return metatable end
+    return getmt(v)
+  end
+end
+local function fake_ffi(pointer)
+  return { cast = function() return pointer end }
+end
+local int64 = jit and loadstring("return 0LL")()
+local G = getfenv and getfenv(0) or _G  -- the globals, not this file's environment
+local sabotage = {
+  ["type and rawequal"] = function()
+    local t, r = G.type, G.rawequal
+    G.type, G.rawequal = string_is_userdata, function(a) return a ~= nil end
+    return function() G.type, G.rawequal = t, r end
+  end,
+  ["type and getmetatable"] = function()
+    local t, g = G.type, G.getmetatable
+    G.type, G.getmetatable = string_is_userdata, metatable_of_strings(debug.getmetatable)
+    return function() G.type, G.getmetatable = t, g end
+  end,
+  ["type and debug.getmetatable"] = function()
+    local t, g = G.type, debug.getmetatable
+    G.type, debug.getmetatable = string_is_userdata, metatable_of_strings(g)
+    return function() G.type, debug.getmetatable = t, g end
+  end,
+  ["type and package.loaded.debug"] = function()
+    local t, d = G.type, package.loaded.debug
+    G.type = string_is_userdata
+    package.loaded.debug = { getmetatable = metatable_of_strings(d.getmetatable) }
+    return function() G.type, package.loaded.debug = t, d end
+  end,
+  ["a fake ffi in package.preload"] = function()
+    local loaded, preload = package.loaded.ffi, package.preload.ffi
+    package.loaded.ffi = nil
+    package.preload.ffi = function() return fake_ffi(function() return -1 end) end
+    return function() package.loaded.ffi, package.preload.ffi = loaded, preload end
+  end,
+  ["a fake ffi in package.loaded"] = function()
+    local loaded = package.loaded.ffi
+    package.loaded.ffi = fake_ffi(int64 or function() return -1 end)
+    return function() package.loaded.ffi = loaded end
+  end,
+}
+
+describe("a logger check", function()
+  for what, undo_after in pairs(sabotage) do
+    it("that the script replaced " .. what .. " before loading takes only loggers", function()
+      capture.configure("", "DEBUG")
+      finally(function()
+        package.loaded.quelto_internal = nil
+        require "quelto_internal"
+        package.loaded.quelto_internal = q
+      end)
+      local undo = undo_after()
+      package.loaded.quelto_internal = nil
+      local reloaded = pcall(require, "quelto_internal")
+      undo()
+      assert.is_true(reloaded)
+      local log = q.get_log("sabotage")
+      for _, name in ipairs(method_names) do
+        local text = string.rep("x", 64)
+        assert.are.same(outcome(c_methods[name], text, 700), outcome(metatable[name], text, 700))
+        local fast = outcome(metatable[name], log, 100)
+        assert.are.same(outcome(c_methods[name], log, 100), fast, name)
+        assert.are.equal(HOT, #fast.records, name)
+      end
+    end)
+  end
+end)
+
 -- Categories with each own priority; the root at INFO.
 local function configure_own()
   capture.configure(table.concat({
