@@ -30,6 +30,8 @@ extern "C" {
 #include <lua.hpp>
 #endif
 
+#include "messages.h"
+
 namespace quelto::lua {
 
 /// Whether a Lua error is a C++ exception (Lua compiled as C++) rather than a
@@ -62,6 +64,22 @@ inline bool integer_value(lua_State* L, int index, long long* value) {
   if (static_cast<double>(integer) != number) return false;
   *value = integer;
   return true;
+#endif
+}
+
+/// `luaL_checkinteger` with 5.3's rule for numbers that no 64-bit integer
+/// holds: NaN, the infinities and every number outside [-2^63, 2^63) raise
+/// the bad-argument error for `arg`, where interpreters without an integer
+/// subtype would convert them with undefined behaviour. Other numbers are the
+/// host's: without an integer subtype, a fraction is truncated.
+inline lua_Integer check_integer(lua_State* L, int arg) {
+#if LUA_VERSION_NUM >= 503
+  return luaL_checkinteger(L, arg);
+#else
+  const lua_Number number = luaL_checknumber(L, arg);
+  constexpr lua_Number kLimit = 9223372036854775808.0;  // 2^63
+  if (!(number >= -kLimit && number < kLimit)) luaL_argerror(L, arg, messages::kNoInteger);
+  return static_cast<lua_Integer>(number);
 #endif
 }
 

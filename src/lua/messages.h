@@ -13,6 +13,9 @@ inline constexpr char kConfigureUnknownFailure[] = "log4cpp configure unknown fa
 inline constexpr char kOutOfMemory[] = "not enough memory";
 inline constexpr char kUnknownException[] = "unknown C++ exception";
 
+// Arguments, in the words of Lua 5.3's own check.
+inline constexpr char kNoInteger[] = "number has no integer representation";
+
 // Loading.
 inline constexpr char kWrongInterpreter[] = "quelto_internal was built for %s and cannot run in %s";
 inline constexpr char kMethodsDoNotLoad[] = "quelto_internal: the LuaJIT methods do not load: %s";

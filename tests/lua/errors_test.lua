@@ -56,6 +56,10 @@ describe("bad arguments", function()
       { 600.0, "INFO", "INFO" },
       { 600.9, nil, "INFO" },  -- without an integer subtype the host truncates
       { 200.5, nil, "CRIT" },
+      { 2 ^ 32 + 600, "INFO", "INFO" },  -- the low 32 bits
+      { -2 ^ 63, "FATAL", "FATAL" },
+      -- No 64-bit integer holds these: an undefined conversion without a subtype.
+      { 0 / 0 }, { 1 / 0 }, { -1 / 0 }, { 1e300 }, { -1e300 }, { 2 ^ 63 }, { "1e300" },
     }
     for _, row in ipairs(rows) do
       local expected = row[3]
