@@ -61,8 +61,8 @@ int log_at_given(lua_State* L) {
   // The low 32 bits, as a conversion to int keeps them.
   const auto priority = static_cast<int>(static_cast<unsigned int>(lua::check_integer(L, 2)));
   if (category.getPriority() < priority) return 0;  // filtered: nothing is rendered
-  lua_rotate(L, 2, -1);                             // the priority to the top...
-  lua_pop(L, 1);  // ...and off: the message starts at index 2 again
+  lua_rotate(L, 2, -1);  // the priority to the top...
+  lua_pop(L, 1);         // ...and off: the message starts at index 2 again
   return write_record(L, category, priority);
 }
 
