@@ -30,6 +30,10 @@ extern "C" {
 #include <lua.hpp>
 #endif
 
+#if defined(QUELTO_LUAJIT)
+#include <cxxabi.h>
+#endif
+
 #include "messages.h"
 
 namespace quelto::lua {
@@ -42,6 +46,30 @@ inline constexpr bool kErrorsAreExceptions = true;
 #else
 inline constexpr bool kErrorsAreExceptions = false;
 #endif
+
+/// Whether a Lua error unwinds the C++ frames it crosses, calling their
+/// destructors and entering their `catch (...)`: Lua compiled as C++ throws
+/// its errors, and LuaJIT raises them through the C++ unwinder as exceptions
+/// foreign to C++. A function that may see one must not be noexcept.
+#if defined(QUELTO_LUA_CPP) || defined(QUELTO_LUAJIT)
+inline constexpr bool kErrorsUnwind = true;
+#else
+inline constexpr bool kErrorsUnwind = false;
+#endif
+
+/// Inside `catch (...)`: whether the exception is a Lua error, which must pass
+/// on unchanged to the protected call that waits for it. LuaJIT's are the
+/// only foreign exceptions the module meets (an API function that grows the
+/// stack, such as `lua_checkstack`, may raise one).
+inline bool handling_lua_error() noexcept {
+#if defined(QUELTO_LUA_CPP)
+  return true;
+#elif defined(QUELTO_LUAJIT)
+  return abi::__cxa_current_exception_type() == nullptr;
+#else
+  return false;
+#endif
+}
 
 /// The largest magnitude up to which a double holds every integer exactly: 2^53.
 inline constexpr double kExactIntegerLimit = 9007199254740992.0;

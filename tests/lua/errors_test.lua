@@ -173,6 +173,23 @@ describe("an error in __tostring", function()
     assert.are.equal("still", capture.message_of(function() log:info("still") end))
   end)
 
+  it("that logs its own object without end raises, at any stack depth", function()
+    local object = setmetatable({}, { __tostring = function(self)
+      log:info(self)
+      return "never"
+    end })
+    local function at_depth(n)  -- not a tail call: each level keeps a frame
+      if n == 0 then return pcall(log.info, log, object) end
+      local ok, err = at_depth(n - 1)
+      return ok, err
+    end
+    for depth = 0, 40 do
+      local ok, err = at_depth(depth)
+      assert.is_false(ok, depth)
+      assert.is_string(err, depth)
+    end
+  end)
+
   it("from a logging __tostring nests the inner record first", function()
     local inner = q.get_log("inner")
     local obj = setmetatable({}, { __tostring = function() inner:info("inside") return "outer" end })
