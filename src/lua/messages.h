@@ -10,6 +10,7 @@ inline constexpr char kConfigureFailure[] = "log4cpp configure failure: ";
 inline constexpr char kConfigureUnknownFailure[] = "log4cpp configure unknown failure: ";
 
 // Any entry point (the guard).
+inline constexpr char kStackOverflow[] = "C stack overflow";
 inline constexpr char kOutOfMemory[] = "not enough memory";
 inline constexpr char kUnknownException[] = "unknown C++ exception";
 
