@@ -75,10 +75,11 @@ void push_private_libraries(lua_State* L) {
   lua_remove(L, -2);  // the thread
 }
 
-// Pushes `name` from the registry's _LOADED as it is, running no metamethod of
-// the script's: nil when absent.
-void push_loaded(lua_State* L, const char* name) {
-  lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
+// Pushes `name` from the registry's table `table` (_LOADED is package.loaded,
+// _PRELOAD package.preload) as it is, running no metamethod of the script's:
+// nil when absent.
+void push_entry(lua_State* L, const char* table, const char* name) {
+  lua_getfield(L, LUA_REGISTRYINDEX, table);
   if (lua_type(L, -1) == LUA_TTABLE) {
     lua_pushstring(L, name);
     lua_rawget(L, -2);
@@ -88,18 +89,24 @@ void push_loaded(lua_State* L, const char* name) {
   lua_replace(L, -2);
 }
 
-// Pushes the FFI library as package.loaded holds it. Compiling a 64-bit
-// literal loads the FFI when it was never loaded, as LuaJIT's parser does, and
-// only then: calling its loader again (what `require` does once a script has
-// cleared package.loaded.ffi) would reset every ctype the state knows.
+// Pushes the FFI library as package.loaded holds it. Where nothing holds it
+// yet but package.preload still offers LuaJIT's own loader (so that `require
+// "ffi"` would load it), it is loaded first by compiling a 64-bit literal, as
+// LuaJIT's parser does: that loads the FFI only if it was never loaded, where
+// its loader, run again once a script cleared package.loaded.ffi, would reset
+// every ctype the state knows.
 void push_ffi(lua_State* L) {
-  if (luaL_loadstring(L, "return 0LL") != LUA_OK) {  // no FFI in this LuaJIT
-    lua_pop(L, 1);
-    lua_pushnil(L);
-    return;
-  }
+  push_entry(L, "_LOADED", "ffi");
+  if (!lua_isnil(L, -1)) return;
   lua_pop(L, 1);
-  push_loaded(L, "ffi");
+  push_entry(L, "_PRELOAD", "ffi");
+  const bool offered = lua_tocfunction(L, -1) == luaopen_ffi;
+  lua_pop(L, 1);
+  if (offered) {
+    luaL_loadstring(L, "return 0LL");  // the chunk, or its error: not run
+    lua_pop(L, 1);
+  }
+  push_entry(L, "_LOADED", "ffi");
 }
 
 #endif
@@ -121,7 +128,7 @@ void install_fast_methods(lua_State* L, int metatable) {
   }
   push_private_libraries(L);
   push_ffi(L);
-  push_loaded(L, "jit");
+  push_entry(L, "_LOADED", "jit");
   // How the FFI writes the function pointer made from that address: only the
   // FFI itself makes a value that writes so.
   lua_pushfstring(L, "cdata<int (*)()>: %p", reinterpret_cast<void*>(&own_priority));
