@@ -113,55 +113,38 @@ end)
 -- undone by the function it returns. On LuaJIT a string that passed the
 -- logger check would have its bytes read as a logger; a fake FFI would decide
 -- which calls are filtered.
-local real_type = type
-local function string_is_userdata(v)
-  if real_type(v) == "string" then return "userdata" end
-  return real_type(v)
-end
-local function metatable_of_strings(getmt)
-  return function(v)
-    if real_type(v) == "string" then return metatable end
-    return getmt(v)
+local G = getfenv and getfenv(0) or _G  -- the globals, not this file's environment
+local real_type, real_getmetatable = type, debug.getmetatable
+local function replacing(changes)  -- { { table, key, new value }, ... }
+  return function()
+    local old = {}
+    for i, c in ipairs(changes) do old[i], c[1][c[2]] = c[1][c[2]], c[3] end
+    return function() for i, c in ipairs(changes) do c[1][c[2]] = old[i] end end
   end
 end
-local function fake_ffi(pointer)
-  return { cast = function() return pointer end }
+local function string_is_userdata(v)
+  return real_type(v) == "string" and "userdata" or real_type(v)
 end
+local function logger_metatable_for_strings(v)
+  if real_type(v) == "string" then return metatable end
+  return real_getmetatable(v)
+end
+local filter_all = { cast = function() return function() return -1 end end }
 local int64 = jit and loadstring("return 0LL")()
-local G = getfenv and getfenv(0) or _G  -- the globals, not this file's environment
 local sabotage = {
-  ["type and rawequal"] = function()
-    local t, r = G.type, G.rawequal
-    G.type, G.rawequal = string_is_userdata, function(a) return a ~= nil end
-    return function() G.type, G.rawequal = t, r end
-  end,
-  ["type and getmetatable"] = function()
-    local t, g = G.type, G.getmetatable
-    G.type, G.getmetatable = string_is_userdata, metatable_of_strings(debug.getmetatable)
-    return function() G.type, G.getmetatable = t, g end
-  end,
-  ["type and debug.getmetatable"] = function()
-    local t, g = G.type, debug.getmetatable
-    G.type, debug.getmetatable = string_is_userdata, metatable_of_strings(g)
-    return function() G.type, debug.getmetatable = t, g end
-  end,
-  ["type and package.loaded.debug"] = function()
-    local t, d = G.type, package.loaded.debug
-    G.type = string_is_userdata
-    package.loaded.debug = { getmetatable = metatable_of_strings(d.getmetatable) }
-    return function() G.type, package.loaded.debug = t, d end
-  end,
-  ["a fake ffi in package.preload"] = function()
-    local loaded, preload = package.loaded.ffi, package.preload.ffi
-    package.loaded.ffi = nil
-    package.preload.ffi = function() return fake_ffi(function() return -1 end) end
-    return function() package.loaded.ffi, package.preload.ffi = loaded, preload end
-  end,
-  ["a fake ffi in package.loaded"] = function()
-    local loaded = package.loaded.ffi
-    package.loaded.ffi = fake_ffi(int64 or function() return -1 end)
-    return function() package.loaded.ffi = loaded end
-  end,
+  ["type and rawequal"] = replacing { { G, "type", string_is_userdata },
+                                      { G, "rawequal", function(a) return a ~= nil end } },
+  ["type and getmetatable"] = replacing { { G, "type", string_is_userdata },
+                                          { G, "getmetatable", logger_metatable_for_strings } },
+  ["type and debug.getmetatable"] = replacing {
+    { G, "type", string_is_userdata }, { debug, "getmetatable", logger_metatable_for_strings } },
+  ["type and package.loaded.debug"] = replacing {
+    { G, "type", string_is_userdata },
+    { package.loaded, "debug", { getmetatable = logger_metatable_for_strings } } },
+  ["a fake ffi in package.preload"] = replacing {
+    { package.loaded, "ffi", nil }, { package.preload, "ffi", function() return filter_all end } },
+  ["a fake ffi in package.loaded"] = replacing {
+    { package.loaded, "ffi", int64 and { cast = function() return int64 end } or filter_all } },
 }
 
 describe("a logger check", function()
