@@ -6,6 +6,7 @@ set(QUELTO_SOURCES
   backend/process_lock.cpp
   lua/compat.cpp
   lua/guard.cpp
+  lua/native_stack.cpp
   lua/protected.cpp
   module/fast_methods.cpp
   module/logger.cpp

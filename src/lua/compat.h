@@ -31,6 +31,12 @@ extern "C" {
 #include <lua.hpp>
 #endif
 
+#if defined(QUELTO_LUAJIT)
+#include <cxxabi.h>
+#endif
+
+#include "messages.h"
+
 namespace quelto::lua {
 
 /// Whether a Lua error is a C++ exception (Lua compiled as C++) rather than a
@@ -41,6 +47,30 @@ inline constexpr bool kErrorsAreExceptions = true;
 #else
 inline constexpr bool kErrorsAreExceptions = false;
 #endif
+
+/// Whether a Lua error unwinds the C++ frames it crosses, calling their
+/// destructors and entering their `catch (...)`: Lua compiled as C++ throws
+/// its errors, and LuaJIT raises them through the C++ unwinder as exceptions
+/// foreign to C++. A function that may see one must not be noexcept.
+#if defined(QUELTO_LUA_CPP) || defined(QUELTO_LUAJIT)
+inline constexpr bool kErrorsUnwind = true;
+#else
+inline constexpr bool kErrorsUnwind = false;
+#endif
+
+/// Inside `catch (...)`: whether the exception is a Lua error, which must pass
+/// on unchanged to the protected call that waits for it. LuaJIT's are the
+/// only foreign exceptions the module meets (an API function that grows the
+/// stack, such as `lua_checkstack`, may raise one).
+inline bool handling_lua_error() noexcept {
+#if defined(QUELTO_LUA_CPP)
+  return true;
+#elif defined(QUELTO_LUAJIT)
+  return abi::__cxa_current_exception_type() == nullptr;
+#else
+  return false;
+#endif
+}
 
 /// The largest magnitude up to which a double holds every integer exactly: 2^53.
 inline constexpr double kExactIntegerLimit = 9007199254740992.0;
@@ -69,6 +99,22 @@ inline bool integer_value(lua_State* L, int index, long long* value) {
 /// Whether the host is LuaJIT rather than Lua 5.1, told apart by a type only
 /// LuaJIT has. False on every other interpreter.
 bool host_is_luajit(lua_State* L);
+
+/// `luaL_checkinteger` with 5.3's rule for numbers that no 64-bit integer
+/// holds: NaN, the infinities and every number outside [-2^63, 2^63) raise
+/// the bad-argument error for `arg`, where interpreters without an integer
+/// subtype would convert them with undefined behaviour. Other numbers are the
+/// host's: without an integer subtype, a fraction is truncated.
+inline lua_Integer check_integer(lua_State* L, int arg) {
+#if LUA_VERSION_NUM >= 503
+  return luaL_checkinteger(L, arg);
+#else
+  const lua_Number number = luaL_checknumber(L, arg);
+  constexpr lua_Number kLimit = 9223372036854775808.0;  // 2^63
+  if (!(number >= -kLimit && number < kLimit)) luaL_argerror(L, arg, messages::kNoInteger);
+  return static_cast<lua_Integer>(number);
+#endif
+}
 
 /// Raises a Lua error when the host is not an interpreter the module was
 /// built for. Lua 5.2 and later check themselves (`luaL_checkversion`); a

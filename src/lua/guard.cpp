@@ -10,7 +10,7 @@ int push_body(lua_State* L) {
 
 }  // namespace
 
-void push_text(lua_State* L, const char* text) noexcept {
+void push_text(lua_State* L, const char* text) noexcept(!kErrorsUnwind) {
   lua_pushcfunction(L, push_body);
   lua_pushlightuserdata(L, const_cast<char*>(text));
   lua_pcall(L, 1, 1, 0);  // the text, or the error that prevented it

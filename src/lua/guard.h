@@ -8,9 +8,12 @@
 // every exception unwinds the C++ frames normally and is caught here. Only
 // after the catch, from a frame that owns nothing, is the Lua error raised.
 //
-// Where Lua is compiled as C++, its errors are exceptions of its own type.
-// Such an error is not the module's to handle: it passes on unchanged to the
-// interpreter's protected call that waits for it.
+// Where Lua is compiled as C++, its errors are exceptions of its own type;
+// LuaJIT raises its errors through the C++ unwinder. Such an error is not the
+// module's to handle: it passes on unchanged to the interpreter's protected
+// call that waits for it. The handlers below grow no Lua stack: a Lua error
+// that starts while a C++ exception is handled in a noexcept frame ends the
+// process.
 #pragma once
 
 #include <new>
@@ -40,19 +43,21 @@ enum class Outcome { Done, LuaError, Message, OutOfMemory };
 
 /// Pushes `text` as a Lua string without raising; on a memory error the error
 /// value takes its place. Needs 2 free stack slots.
-void push_text(lua_State* L, const char* text) noexcept;
+void push_text(lua_State* L, const char* text) noexcept(!kErrorsUnwind);
 
 /// Leaves the value to raise on top of the stack, at most one slot above `base`.
 template <class Body>
-Outcome run(lua_State* L, int base, Body& body,
-            int& results) noexcept(!kErrorsAreExceptions) {
+Outcome run(lua_State* L, int base, Body& body, int& results) noexcept(!kErrorsUnwind) {
   try {
     results = body();
     return Outcome::Done;
   } catch (const Error&) {
-    // The error value is on top; drop what the unwound frames left below it.
-    lua_copy(L, -1, base + 1);
-    lua_settop(L, base + 1);
+    // The error value is on top; drop what the unwound frames left below it
+    // (lua_replace needs no stack slot: compat-5.3's lua_copy may grow it).
+    if (lua_gettop(L) > base + 1) {
+      lua_replace(L, base + 1);
+      lua_settop(L, base + 1);
+    }
     return Outcome::LuaError;
   } catch (const std::bad_alloc&) {
     lua_settop(L, base);
@@ -62,7 +67,9 @@ Outcome run(lua_State* L, int base, Body& body,
     push_text(L, e.what());
     return Outcome::Message;
   } catch (...) {
-    if constexpr (kErrorsAreExceptions) throw;  // the interpreter's own error
+    if constexpr (kErrorsUnwind) {
+      if (handling_lua_error()) throw;  // the interpreter's own error
+    }
     lua_settop(L, base);
     push_text(L, messages::kUnknownException);
     return Outcome::Message;

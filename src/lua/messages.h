@@ -19,8 +19,12 @@ inline constexpr char kPriorityName[] = "priority name or integer expected, got 
 inline constexpr char kRootKeepsPriority[] = "set_priority: the root category must keep a priority";
 
 // Any entry point (the guard).
+inline constexpr char kStackOverflow[] = "C stack overflow";
 inline constexpr char kOutOfMemory[] = "not enough memory";
 inline constexpr char kUnknownException[] = "unknown C++ exception";
+
+// Arguments, in the words of Lua 5.3's own check.
+inline constexpr char kNoInteger[] = "number has no integer representation";
 
 // Loading.
 inline constexpr char kMethodsDoNotLoad[] = "quelto_internal: the LuaJIT methods do not load: %s";

@@ -1,5 +1,8 @@
 #include "protected.h"
 
+#include "guard.h"
+#include "native_stack.h"
+
 namespace quelto::lua {
 namespace {
 
@@ -32,9 +35,12 @@ int call(lua_State* L, int nargs) {
 }
 
 // Calls `body` with the value at `index` when that value has a metatable.
+// A metamethod may log, and so nest a log call in this one: each nesting
+// starts here, and stops with an error when the native stack runs short.
 bool call_on_value(lua_State* L, int index, lua_CFunction body) {
   if (!lua_getmetatable(L, index)) return false;  // common case: nothing to call
   lua_pop(L, 1);                                  // the metatable
+  if (!native_stack_left(kStackReserve)) throw Raise(messages::kStackOverflow);
   index = lua_absindex(L, index);
   lua_pushcfunction(L, body);
   lua_pushvalue(L, index);

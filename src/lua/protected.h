@@ -33,6 +33,10 @@ struct Error : std::exception {
 /// reference stays valid for the thread's life: take it once per traversal.
 const unsigned long& protected_calls() noexcept;
 
+/// The calls below that may run a metamethod throw `Raise` with "C stack
+/// overflow" instead when the native stack left is short of kStackReserve
+/// (native_stack.h): a metamethod that logs nests a log call in this one.
+///
 /// Calls the `__tostring` metamethod of the value at `index`, if it has one.
 /// Returns false, with nothing pushed, when it has none. Otherwise pushes the
 /// result, with a number result already converted to its text, and returns

@@ -1,22 +1,34 @@
 -- Log methods that LuaJIT compiles into the caller's trace (fast_methods.h).
 -- Run once by the entry point, on LuaJIT builds only, with the logger
 -- metatable, the address of the C function that reads the priority a logger's
--- gate compares with (a light userdata), and { method name = priority } for the
--- fixed-priority methods. Built into the module; every build checks that it
--- parses.
-local metatable, gate_priority_address, priorities = ...
-local has_ffi, ffi = pcall(require, "ffi")
-local has_debug, debug = pcall(require, "debug")
-local has_jit, jit = pcall(require, "jit")
-if not (has_ffi and has_debug) then return end
+-- gate compares with (a light userdata), { method name = priority } for the
+-- fixed-priority methods, a private copy of the base library with the debug
+-- library as its field `debug` (nil when it did not open), the `ffi` and `jit`
+-- that package.loaded holds (or nil), and the text the FFI writes for a
+-- function pointer to that address. Built into the module; every build checks
+-- that it parses.
+--
+-- Nothing a script can replace decides what reaches the FFI read: the globals
+-- and package.loaded are the script's, so the checks below use the private
+-- copies, and a function pointer counts only if it writes as the FFI writes
+-- ours (a script without the FFI makes no value that does).
+local metatable, gate_priority_address, priorities, base, ffi, jit, pointer_text = ...
+if base == nil then return end
+local getmetatable, next, pcall, rawequal, rawget, rawset, tostring, type =
+  base.debug.getmetatable, base.next, base.pcall, base.rawequal, base.rawget, base.rawset,
+  base.tostring, base.type
+if type(ffi) ~= "table" or type(jit) ~= "table" then return end
 -- Interpreted, the FFI call alone costs more than the C method's filtered
 -- call: with no JIT compiler running (built without one, or turned off
 -- before the module is loaded) the C methods stay.
-if not (has_jit and jit.status()) then return end
-
-local getmetatable, rawequal, rawget, rawset, type =
-  debug.getmetatable, rawequal, rawget, rawset, type
-local gate_priority = ffi.cast("int (*)(const void *)", gate_priority_address)
+local asked, running = pcall(function() return jit.status() end)
+if not (asked and running) then return end
+local made, gate_priority = pcall(function()
+  return ffi.cast("int (*)(const void *)", gate_priority_address)
+end)
+if not (made and type(gate_priority) == "cdata" and tostring(gate_priority) == pointer_text) then
+  return
+end
 local light = gate_priority_address
 
 -- What luaL_checkudata accepts as a logger: a full userdata whose metatable
@@ -53,7 +65,7 @@ local function with_priority(c_method)
   end
 end
 
-for name, priority in pairs(priorities) do
+for name, priority in next, priorities do
   rawset(metatable, name, fixed(priority, rawget(metatable, name)))
 end
 rawset(metatable, "log", with_priority(rawget(metatable, "log")))

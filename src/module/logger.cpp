@@ -68,7 +68,7 @@ constexpr auto kLoggerMethodTable =
 
 int check_priority_number(lua_State* L, int arg) {
   // The low 32 bits, as a conversion to int keeps them.
-  return static_cast<int>(static_cast<unsigned int>(luaL_checkinteger(L, arg)));
+  return static_cast<int>(static_cast<unsigned int>(lua::check_integer(L, arg)));
 }
 
 void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions& options) {

@@ -56,6 +56,10 @@ describe("bad arguments", function()
       { 600.0, "INFO", "INFO" },
       { 600.9, nil, "INFO" },  -- without an integer subtype the host truncates
       { 200.5, nil, "CRIT" },
+      { 2 ^ 32 + 600, "INFO", "INFO" },  -- the low 32 bits
+      { -2 ^ 63, "FATAL", "FATAL" },
+      -- No 64-bit integer holds these: an undefined conversion without a subtype.
+      { 0 / 0 }, { 1 / 0 }, { -1 / 0 }, { 1e300 }, { -1e300 }, { 2 ^ 63 }, { "1e300" },
     }
     for _, row in ipairs(rows) do
       local expected = row[3]
@@ -215,6 +219,23 @@ describe("an error in __tostring", function()
     local err = error_of(log.info, log, victim)
     assert.truthy(err:find("invalid key to 'next'", 1, true), err)
     assert.are.equal("still", capture.message_of(function() log:info("still") end))
+  end)
+
+  it("that logs its own object without end raises, at any stack depth", function()
+    local object = setmetatable({}, { __tostring = function(self)
+      log:info(self)
+      return "never"
+    end })
+    local function at_depth(n)  -- not a tail call: each level keeps a frame
+      if n == 0 then return pcall(log.info, log, object) end
+      local ok, err = at_depth(n - 1)
+      return ok, err
+    end
+    for depth = 0, 40 do
+      local ok, err = at_depth(depth)
+      assert.is_false(ok, depth)
+      assert.is_string(err, depth)
+    end
   end)
 
   it("from a logging __tostring nests the inner record first", function()

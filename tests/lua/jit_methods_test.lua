@@ -109,6 +109,70 @@ describe("the log methods", function()
   end)
 end)
 
+-- What a script may do before it loads the module (or loads it again), each
+-- undone by the function it returns. On LuaJIT a string that passed the
+-- logger check would have its bytes read as a logger; a fake FFI would decide
+-- which calls are filtered.
+local G = getfenv and getfenv(0) or _G  -- the globals, not this file's environment
+local real_type, real_getmetatable = type, debug.getmetatable
+local function replacing(changes)  -- { { table, key, new value }, ... }
+  return function()
+    local old = {}
+    for i, c in ipairs(changes) do old[i], c[1][c[2]] = c[1][c[2]], c[3] end
+    return function() for i, c in ipairs(changes) do c[1][c[2]] = old[i] end end
+  end
+end
+local function string_is_userdata(v)
+  return real_type(v) == "string" and "userdata" or real_type(v)
+end
+local function logger_metatable_for_strings(v)
+  if real_type(v) == "string" then return metatable end
+  return real_getmetatable(v)
+end
+local filter_all = { cast = function() return function() return -1 end end }
+local int64 = jit and loadstring("return 0LL")()
+local sabotage = {
+  ["type and rawequal"] = replacing { { G, "type", string_is_userdata },
+                                      { G, "rawequal", function(a) return a ~= nil end } },
+  ["type and getmetatable"] = replacing { { G, "type", string_is_userdata },
+                                          { G, "getmetatable", logger_metatable_for_strings } },
+  ["type and debug.getmetatable"] = replacing {
+    { G, "type", string_is_userdata }, { debug, "getmetatable", logger_metatable_for_strings } },
+  ["type and package.loaded.debug"] = replacing {
+    { G, "type", string_is_userdata },
+    { package.loaded, "debug", { getmetatable = logger_metatable_for_strings } } },
+  ["a fake ffi in package.preload"] = replacing {
+    { package.loaded, "ffi", nil }, { package.preload, "ffi", function() return filter_all end } },
+  ["a fake ffi in package.loaded"] = replacing {
+    { package.loaded, "ffi", int64 and { cast = function() return int64 end } or filter_all } },
+}
+
+describe("a logger check", function()
+  for what, undo_after in pairs(sabotage) do
+    it("that the script replaced " .. what .. " before loading takes only loggers", function()
+      capture.configure("", "DEBUG")
+      finally(function()
+        package.loaded.quelto_internal = nil
+        require "quelto_internal"
+        package.loaded.quelto_internal = q
+      end)
+      local undo = undo_after()
+      package.loaded.quelto_internal = nil
+      local reloaded = pcall(require, "quelto_internal")
+      undo()
+      assert.is_true(reloaded)
+      local log = q.get_log("sabotage")
+      for _, name in ipairs(method_names) do
+        local text = string.rep("x", 64)
+        assert.are.same(outcome(c_methods[name], text, 700), outcome(metatable[name], text, 700))
+        local fast = outcome(metatable[name], log, 100)
+        assert.are.same(outcome(c_methods[name], log, 100), fast, name)
+        assert.are.equal(HOT, #fast.records, name)
+      end
+    end)
+  end
+end)
+
 -- Categories with each own priority; the root at INFO.
 local function configure_own()
   capture.configure(table.concat({

@@ -1,0 +1,74 @@
+// On a thread with a small native stack (musl's default is 128 KiB), deep
+// nesting through the module ends in its error or its marker, never in a
+// crash; on an ordinary stack it reaches the depths it always has.
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <string>
+
+#include "lua_host.h"
+
+namespace quelto::states {
+namespace {
+
+// An object whose __tostring logs that object, without end, then a table
+// nested a thousand deep: the error of the first, and the dump in the file.
+constexpr char kNesting[] = R"(
+q.configure(...)
+local log = q.get_log("small")
+local object = setmetatable({}, { __tostring = function(self) log:info(self) return "" end })
+local _, err = pcall(log.info, log, object)
+local t = {}
+for _ = 1, 1000 do t = { t } end
+log:info(t)
+return err
+)";
+
+struct Task {
+  LuaHost* host;
+  std::string arg;
+  std::string result;
+};
+
+void* run_nesting(void* data) {
+  auto* task = static_cast<Task*>(data);
+  task->result = task->host->run(kNesting, task->arg);
+  return nullptr;
+}
+
+// Runs kNesting in `host` on a thread with a stack of `kib` KiB.
+std::string run_on_stack(LuaHost& host, std::size_t kib, const std::string& properties) {
+  Task task{&host, properties, "no thread"};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, kib * 1024);
+  pthread_t thread;
+  if (pthread_create(&thread, &attributes, run_nesting, &task) == 0) pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  return task.result;
+}
+
+TEST(SmallStack, DeepNestingEndsInTheErrorOrTheMarker) {
+  const ScratchDir dir;
+  const std::string log_file = dir.path("small.log");
+  const std::string properties = dir.write("small.properties", file_properties("small", log_file));
+  LuaHost host;  // loads the module on this thread
+  for (const std::size_t kib : {64, 128, 8192}) {
+    SCOPED_TRACE(std::to_string(kib) + " KiB");
+    dir.write("small.log", "");
+    EXPECT_NE(run_on_stack(host, kib, properties).find("C stack overflow"), std::string::npos);
+    const std::string dump = read_file(log_file);
+    const std::size_t marker = dump.find("{<stack limit>}");
+    ASSERT_NE(marker, std::string::npos) << dump.substr(0, 200);
+    std::size_t levels = 0;
+    for (std::size_t at = dump.find("{\n"); at < marker; at = dump.find("{\n", at + 1)) ++levels;
+    if (kib == 8192) {
+      EXPECT_EQ(levels, 200u);  // the count bounds it, as on every ordinary stack
+    } else {
+      EXPECT_GT(levels, 10u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quelto::states
