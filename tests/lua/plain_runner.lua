@@ -1,7 +1,7 @@
 -- Runs a busted test file where busted itself cannot run: in a host whose Lua
 -- is compiled as C++, the C modules busted needs (built against Lua as C)
--- do not load. It offers what the test files use (describe, it, setup and
--- luassert's assert) and reports like busted: "N successes / N failures".
+-- do not load. It offers what the test files use (describe, it, setup,
+-- finally and luassert's assert) and reports like busted: "N successes / N failures".
 --   HOST plain_runner.lua TEST_FILE
 local assert_lib = require "luassert"
 
@@ -37,12 +37,22 @@ function env.setup(fn)
   list[#list + 1] = fn
 end
 
+-- finally(fn) runs fn once the test that called it ends, passed or failed.
+local finalizers
+
+function env.finally(fn)
+  finalizers[#finalizers + 1] = fn
+end
+
 function env.it(name, body)
   local full = table.concat(names, " ") .. " " .. name
   local setups = pending_setup[#names]
+  finalizers = {}
   run_protected(full, function()
     while #setups > 0 do table.remove(setups, 1)() end
-    body()
+    local ok, err = xpcall(body, debug.traceback)
+    for i = #finalizers, 1, -1 do finalizers[i]() end
+    if not ok then error(err, 0) end
   end)
 end
 
