@@ -4,7 +4,7 @@
 #include <log4cpp/Category.hh>
 #include <utility>
 
-#include "../backend/process_lock.h"
+#include "../backend/shared_appenders.h"
 #include "../lua/guard.h"
 #include "../render/message.h"
 #include "../render/message_buffer.h"
@@ -40,7 +40,7 @@ int write_record(lua_State* L, log4cpp::Category& category, int priority) {
   return lua::guarded(L, [L, &category, priority] {
     utils::MessageBuffer message;
     utils::render_arguments(L, 2, message);
-    const backend::SharedUse use;
+    const backend::RecordUse use(category);  // the shared lock, and a shared appender's
     category.log(priority, message.text());
     return 0;
   });

@@ -1,4 +1,5 @@
 // The entry point: registers the logger metatable and returns the module table.
+#include "../backend/configuration.h"
 #include "fast_methods.h"
 #include "logger.h"
 #include "module_functions.h"
@@ -9,6 +10,7 @@ const luaL_Reg kModuleFunctions[] = {
     {"configure", quelto::configure},
     {"get_log", quelto::get_log},
     {"get_priority_map", quelto::get_priority_map},
+    {"reopen", quelto::reopen},
     {nullptr, nullptr},
 };
 
@@ -23,7 +25,15 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
   quelto::install_fast_methods(L, -1);          // on LuaJIT: wraps them
-  lua_createtable(L, 0, 3);
+  lua_createtable(L, 0, 4);
   luaL_setfuncs(L, kModuleFunctions, 0);
   return 1;  // the module table; the metatable stays below it
+}
+
+extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(void) {
+  try {
+    return quelto::backend::reopen_appenders() ? 1 : 0;
+  } catch (...) {
+    return 0;  // no memory to list the appenders: none was reopened
+  }
 }
