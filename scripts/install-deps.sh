@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(lua5.3 liblua5.3-dev lua5.1 liblua5.1-0-dev lua5.2 liblua5.2-dev lua5.4 liblua5.4-dev
           luajit libluajit-5.1-dev lua-compat53-dev liblog4cpp5-dev lua-busted pkg-config luarocks rsyslog
-          cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev haproxy curl "$@")
+          cmake make g++ valgrind libgtest-dev clang-14 libclang-rt-14-dev haproxy curl logrotate "$@")
 # haproxy: the threaded server test starts its own, with its own config and
 # port. Where the package starts the system's service, that one listens on no
 # port (Debian's default config has no frontend) and is left alone.
