@@ -52,14 +52,14 @@ RecordUse::RecordUse(log4cpp::Category& category) noexcept : held_(0) {
        at = at->getAdditivity() ? at->getParent() : nullptr) {
     held_ |= stripes_of(table, at);
   }
-  for (int stripe = 0; stripe < kStripes; ++stripe) {
-    if (held_ & (std::uint64_t{1} << stripe)) pthread_mutex_lock(&stripes[stripe].mutex);
+  for (std::uint64_t bits = held_; bits != 0; bits &= bits - 1) {  // lowest first
+    pthread_mutex_lock(&stripes[__builtin_ctzll(bits)].mutex);
   }
 }
 
 RecordUse::~RecordUse() {
-  for (int stripe = 0; stripe < kStripes; ++stripe) {
-    if (held_ & (std::uint64_t{1} << stripe)) pthread_mutex_unlock(&stripes[stripe].mutex);
+  for (std::uint64_t bits = held_; bits != 0; bits &= bits - 1) {
+    pthread_mutex_unlock(&stripes[__builtin_ctzll(bits)].mutex);
   }
 }
 
