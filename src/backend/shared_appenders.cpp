@@ -66,24 +66,24 @@ RecordUse::~RecordUse() {
 void note_shared_appenders() {
   const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
       log4cpp::Category::getCurrentCategories());
-  std::vector<std::pair<log4cpp::Category*, log4cpp::AppenderSet>> attached;
-  std::map<log4cpp::Appender*, int> holding;  // how many categories hold each
-  for (log4cpp::Category* category : *categories) {
-    attached.emplace_back(category, category->getAllAppenders());
-    for (log4cpp::Appender* appender : attached.back().second) ++holding[appender];
+  std::vector<log4cpp::AppenderSet> attached(categories->size());  // by index
+  std::map<log4cpp::Appender*, int> holding;                       // how many categories hold each
+  for (std::size_t i = 0; i < categories->size(); ++i) {
+    attached[i] = (*categories)[i]->getAllAppenders();
+    for (log4cpp::Appender* appender : attached[i]) ++holding[appender];
   }
   std::map<log4cpp::Appender*, int> stripe;
   for (const auto& [appender, count] : holding) {
     if (count > 1) stripe.emplace(appender, static_cast<int>(stripe.size()) % kStripes);
   }
   Holders table;
-  for (const auto& [category, appenders] : attached) {
+  for (std::size_t i = 0; i < categories->size(); ++i) {
     std::uint64_t bits = 0;
-    for (log4cpp::Appender* appender : appenders) {
+    for (log4cpp::Appender* appender : attached[i]) {
       const auto found = stripe.find(appender);
       if (found != stripe.end()) bits |= std::uint64_t{1} << found->second;
     }
-    if (bits != 0) table.emplace_back(category, bits);
+    if (bits != 0) table.emplace_back((*categories)[i], bits);
   }
   std::sort(table.begin(), table.end());
   holders().swap(table);  // the old table is freed here, under the lock
