@@ -58,13 +58,16 @@ bool is_local_syslog(const log4cpp::Appender& appender) {
 // lock is held.
 void settle(const CategorySnapshot& before, bool failed) {
   AppenderSet& created = created_appenders();
-  for (log4cpp::Appender* appender : attached_appenders()) {
+  AppenderSet attached = attached_appenders();
+  for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
     // configurator has made all its new ones, so no address is reused.
     if (before.attached().count(appender) == 0) created.insert(appender);
   }
-  if (failed) before.restore();
-  const AppenderSet attached = attached_appenders();
+  if (failed) {
+    before.restore();
+    attached = attached_appenders();
+  }
   bool closed_syslog = false;
   for (auto it = created.begin(); it != created.end();) {
     if (attached.count(*it) != 0) {

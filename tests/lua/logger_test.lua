@@ -11,14 +11,14 @@ local name_of = {}
 for name, value in pairs(names) do name_of[value] = name end
 
 describe("the module table", function()
-  it("has exactly its three functions", function()
+  it("has exactly its four functions", function()
     local keys = {}
     for k, v in pairs(q) do
       assert.are.equal("function", type(v))
       keys[#keys + 1] = k
     end
     table.sort(keys)
-    assert.are.same({ "configure", "get_log", "get_priority_map" }, keys)
+    assert.are.same({ "configure", "get_log", "get_priority_map", "reopen" }, keys)
   end)
 
   it("is built again, sharing the logger metatable, when loaded twice", function()
