@@ -48,15 +48,16 @@ std::string logical_line(std::string_view raw) {
 // The category a line of the file names, as log4cpp reads it: the key is
 // what precedes the first '=' (before any '#', trimmed), less a leading
 // "log4cpp." or "log4j.", and names a category when it starts "category.".
-// Empty for any other line.
+// Empty for any other line. Trimming every kind of white space errs towards
+// finding a category log4cpp would not see, never the other way.
 std::string_view category_of(std::string_view line) {
   line = line.substr(0, line.find('#'));
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return {};
   std::string_view key = line.substr(0, equals);
-  const std::size_t first = key.find_first_not_of(" \t\r\n");
+  const std::size_t first = key.find_first_not_of(" \t\r\n\f\v");
   if (first == std::string_view::npos) return {};
-  key = key.substr(first, key.find_last_not_of(" \t\r\n") + 1 - first);
+  key = key.substr(first, key.find_last_not_of(" \t\r\n\f\v") + 1 - first);
   const std::string_view head = key.substr(0, key.find('.'));
   if (head == "log4cpp" || head == "log4j")
     key.remove_prefix(std::min(key.size(), head.size() + 1));
