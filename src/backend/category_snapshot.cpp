@@ -40,11 +40,16 @@ CategorySnapshot::CategorySnapshot() {
 }
 
 void CategorySnapshot::restore() const {
+  // What log4cpp gives a category it makes (the root, which the failed run
+  // may have made first, gets INFO: it must have a priority of its own).
   static const State kDefaults{{}, {}, log4cpp::Priority::NOTSET, true};
+  static const State kRootDefaults{{}, {}, log4cpp::Priority::INFO, true};
   const Categories categories = current_categories();
   for (log4cpp::Category* category : *categories) {
     const auto found = states_.find(category);
-    const State& state = found == states_.end() ? kDefaults : found->second;
+    const State& state = found != states_.end()             ? found->second
+                         : category->getParent() == nullptr ? kRootDefaults
+                                                            : kDefaults;
     if (category->getPriority() != state.priority) category->setPriority(state.priority);
     category->setAdditivity(state.additive);
     // A category whose appenders the configurator did not reach is left
