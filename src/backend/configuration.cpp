@@ -58,7 +58,9 @@ bool is_local_syslog(const log4cpp::Appender& appender) {
 // lock is held.
 void settle(const CategorySnapshot& before, bool failed) {
   AppenderSet& created = created_appenders();
-  AppenderSet attached = attached_appenders();
+  // Only the named categories can have changed, so only they can hold what
+  // a failed run attached; undone, every category holds what it held before.
+  AppenderSet attached = failed ? before.attached_to_named() : note_shared_appenders();
   for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
     // configurator has made all its new ones, so no address is reused.
@@ -66,7 +68,7 @@ void settle(const CategorySnapshot& before, bool failed) {
   }
   if (failed) {
     before.restore();
-    attached = attached_appenders();
+    attached = before.attached();
   }
   bool closed_syslog = false;
   for (auto it = created.begin(); it != created.end();) {
@@ -90,7 +92,6 @@ void settle(const CategorySnapshot& before, bool failed) {
     log4cpp::Appender* registered = log4cpp::Appender::getAppender(appender->getName());
     if (registered == nullptr || attached.count(registered) == 0) register_appender(appender);
   }
-  note_shared_appenders();
 }
 
 }  // namespace
@@ -98,9 +99,10 @@ void settle(const CategorySnapshot& before, bool failed) {
 void configure_from_file(const std::string& path) {
   // Read, checked and copied before the lock: nothing here waits on a file
   // while every other thread waits on the lock.
-  const MemoryFile file(read_properties(path));
+  const PropertiesFile properties = read_properties(path);
+  const MemoryFile file(properties.text);
   const ExclusiveUse alone;
-  const CategorySnapshot before;
+  const CategorySnapshot before(properties.categories);
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
   } catch (...) {

@@ -11,6 +11,7 @@
 #include <log4cpp/Configurator.hh>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "../lua/messages.h"
 
@@ -46,18 +47,17 @@ std::string logical_line(std::string_view raw) {
 }
 
 // The category a line of the file names, as log4cpp reads it: the key is
-// what precedes the first '=' (before any '#', trimmed), less a leading
-// "log4cpp." or "log4j.", and names a category when it starts "category.".
-// Empty for any other line. Trimming every kind of white space errs towards
-// finding a category log4cpp would not see, never the other way.
-std::string_view category_of(std::string_view line) {
+// what precedes the first '=' (before any '#', trimmed of `space`), less a
+// leading "log4cpp." or "log4j.", and names a category when it starts
+// "category.". Empty for any other line.
+std::string_view category_of(std::string_view line, const char* space) {
   line = line.substr(0, line.find('#'));
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return {};
   std::string_view key = line.substr(0, equals);
-  const std::size_t first = key.find_first_not_of(" \t\r\n\f\v");
+  const std::size_t first = key.find_first_not_of(space);
   if (first == std::string_view::npos) return {};
-  key = key.substr(first, key.find_last_not_of(" \t\r\n\f\v") + 1 - first);
+  key = key.substr(first, key.find_last_not_of(space) + 1 - first);
   const std::string_view head = key.substr(0, key.find('.'));
   if (head == "log4cpp" || head == "log4j")
     key.remove_prefix(std::min(key.size(), head.size() + 1));
@@ -66,22 +66,35 @@ std::string_view category_of(std::string_view line) {
   return key.substr(kCategory.size());
 }
 
-bool names_too_deep_a_category(const std::string& text) {
+// log4cpp's trimming, and every kind of white space: the depth is checked
+// with both, which errs towards finding a category log4cpp would not see.
+constexpr char kLog4cppSpace[] = " \t\r\n";
+constexpr char kAnySpace[] = " \t\r\n\f\v";
+
+// The categories the text names; throws for one that is too deep.
+std::set<std::string> category_names(const std::string& text, const std::string& path) {
+  std::set<std::string> names;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string line = logical_line(std::string_view(text).substr(start, end - start));
-    const std::string_view name = category_of(line);
-    if (std::count(name.begin(), name.end(), '.') >= kMaxCategoryLevels) return true;
+    for (const char* space : {kLog4cppSpace, kAnySpace}) {
+      const std::string_view name = category_of(line, space);
+      if (std::count(name.begin(), name.end(), '.') >= kMaxCategoryLevels) {
+        throw failure(messages::kConfigureTooDeep, path, kMaxCategoryLevels);
+      }
+    }
+    const std::string_view name = category_of(line, kLog4cppSpace);
+    if (!name.empty()) names.emplace(name);
     start = end + 1;
   }
-  return false;
+  return names;
 }
 
 }  // namespace
 
-std::string read_properties(const std::string& path) {
+PropertiesFile read_properties(const std::string& path) {
   // Looked at before it is opened, so that no device is opened at all; a
   // FIFO swapped in between still opens at once (O_NONBLOCK) and fails fstat.
   struct stat status;
@@ -106,10 +119,8 @@ std::string read_properties(const std::string& path) {
       throw failure(messages::kConfigureTooLarge, path, kMaxPropertiesBytes);
     }
   }
-  if (names_too_deep_a_category(text)) {
-    throw failure(messages::kConfigureTooDeep, path, kMaxCategoryLevels);
-  }
-  return text;
+  std::set<std::string> categories = category_names(text, path);
+  return {std::move(text), std::move(categories)};
 }
 
 MemoryFile::MemoryFile(const std::string& text)

@@ -10,6 +10,7 @@
 // level, runs the native stack out.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace quelto::backend {
@@ -21,11 +22,18 @@ inline constexpr long kMaxPropertiesBytes = 1L << 20;
 /// `get_log`: log4cpp recurses once per level to create a category's parents.
 inline constexpr int kMaxCategoryLevels = 256;
 
-/// The text of the regular file at `path`. Throws `log4cpp::ConfigureFailure`
+/// A properties file's text, and the categories it names (the root aside),
+/// as log4cpp reads its keys: those a configuration from it changes.
+struct PropertiesFile {
+  std::string text;
+  std::set<std::string> categories;
+};
+
+/// Reads the regular file at `path`. Throws `log4cpp::ConfigureFailure`
 /// when it cannot be opened, is not a regular file, is larger than
 /// kMaxPropertiesBytes or names a category of kMaxCategoryLevels levels or
-/// more (as log4cpp reads the file's keys); opening it never waits.
-std::string read_properties(const std::string& path);
+/// more; opening it never waits.
+PropertiesFile read_properties(const std::string& path);
 
 /// A private file in memory holding a text, which log4cpp opens by name.
 class MemoryFile {

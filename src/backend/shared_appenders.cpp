@@ -63,14 +63,18 @@ RecordUse::~RecordUse() {
   }
 }
 
-void note_shared_appenders() {
+log4cpp::AppenderSet note_shared_appenders() {
   const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
       log4cpp::Category::getCurrentCategories());
   std::vector<log4cpp::AppenderSet> attached(categories->size());  // by index
   std::map<log4cpp::Appender*, int> holding;                       // how many categories hold each
+  log4cpp::AppenderSet all;
   for (std::size_t i = 0; i < categories->size(); ++i) {
     attached[i] = (*categories)[i]->getAllAppenders();
-    for (log4cpp::Appender* appender : attached[i]) ++holding[appender];
+    for (log4cpp::Appender* appender : attached[i]) {
+      ++holding[appender];
+      all.insert(appender);
+    }
   }
   std::map<log4cpp::Appender*, int> stripe;
   for (const auto& [appender, count] : holding) {
@@ -87,6 +91,7 @@ void note_shared_appenders() {
   }
   std::sort(table.begin(), table.end());
   holders().swap(table);  // the old table is freed here, under the lock
+  return all;
 }
 
 }  // namespace quelto::backend

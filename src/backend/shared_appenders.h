@@ -17,12 +17,13 @@
 #pragma once
 
 #include <cstdint>
+#include <log4cpp/Appender.hh>
 
 #include "process_lock.h"
 
 namespace log4cpp {
 class Category;
-}
+}  // namespace log4cpp
 
 namespace quelto::backend {
 
@@ -41,8 +42,10 @@ class RecordUse {
   std::uint64_t held_;
 };
 
-/// Notes which appenders the categories share now. Runs while holding the
-/// process-wide lock alone, after every change to the categories' appenders.
-void note_shared_appenders();
+/// Notes which appenders the categories share now, and returns every
+/// appender attached to any category (both from one pass over them). Runs
+/// while holding the process-wide lock alone, after every change to the
+/// categories' appenders.
+log4cpp::AppenderSet note_shared_appenders();
 
 }  // namespace quelto::backend
