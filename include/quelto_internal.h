@@ -29,6 +29,16 @@ extern "C" {
  * Lua, as above, or from within one. */
 int luaopen_quelto_internal(struct lua_State* L);
 
+/* Reopens every appender attached to any log4cpp category, waiting for any
+ * configure a script is running: what a host calls after its log files were
+ * rotated (logrotate's postrotate, SIGHUP), instead of
+ * log4cpp::Appender::reopenAll(), which can run into a configuration half
+ * made and misses appenders still in use. Returns 1 when every appender
+ * reopened, 0 otherwise. It takes locks and allocates: call it from a thread
+ * (one that waits for the signal with sigwait, say), never from a signal
+ * handler. */
+int quelto_internal_reopen(void);
+
 #ifdef __cplusplus
 }
 #endif

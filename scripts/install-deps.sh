@@ -39,7 +39,7 @@ case $mode in
     # meson: a consumer; the package test builds the Debian packages.
     # shellcheck disable=SC2207
     packages=("${build[@]}" $(every_lua) "${deb[@]}" lua-busted luarocks rsyslog valgrind
-              libgtest-dev clang-14 libclang-rt-14-dev haproxy curl meson ninja-build) ;;
+              libgtest-dev clang-14 libclang-rt-14-dev haproxy curl logrotate meson ninja-build) ;;
   *) echo "usage: $0 build LUA | deb | test [package ...]" >&2; exit 2 ;;
 esac
 packages+=("$@")

@@ -1,9 +1,12 @@
 # The module's sources: the one list that the module, the static library,
 # the fuzz target and hosts on Lua compiled as C++ are built from.
 set(QUELTO_SOURCES
+  backend/category_snapshot.cpp
   backend/chained_priority.cpp
   backend/configuration.cpp
   backend/process_lock.cpp
+  backend/properties_file.cpp
+  backend/shared_appenders.cpp
   lua/compat.cpp
   lua/guard.cpp
   lua/native_stack.cpp

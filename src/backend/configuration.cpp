@@ -4,12 +4,12 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
-#include <memory>
 #include <new>
-#include <set>
-#include <vector>
 
+#include "category_snapshot.h"
 #include "process_lock.h"
+#include "properties_file.h"
+#include "shared_appenders.h"
 
 namespace quelto::backend {
 namespace {
@@ -24,7 +24,7 @@ struct RegistryAccess {
 };
 template struct RegistryAccess<&log4cpp::Appender::_addAppender>;
 
-using AppenderSet = std::set<log4cpp::Appender*>;
+using log4cpp::AppenderSet;
 
 // Every appender that a configuration run by the module created and that the
 // module has not released yet. Guarded by the exclusive lock. Built in static
@@ -35,18 +35,6 @@ AppenderSet& created_appenders() {
   alignas(AppenderSet) static unsigned char room[sizeof(AppenderSet)];
   static auto* const created = new (room) AppenderSet;
   return *created;
-}
-
-// The appenders attached to any category now.
-AppenderSet attached_appenders() {
-  const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
-      log4cpp::Category::getCurrentCategories());
-  AppenderSet attached;
-  for (log4cpp::Category* category : *categories) {
-    const AppenderSet appenders = category->getAllAppenders();
-    attached.insert(appenders.begin(), appenders.end());
-  }
-  return attached;
 }
 
 // Frees an appender that no category holds. log4cpp's registry is keyed by
@@ -65,15 +53,22 @@ bool is_local_syslog(const log4cpp::Appender& appender) {
   return dynamic_cast<const log4cpp::SyslogAppender*>(&appender) != nullptr;
 }
 
-// Records what the configuration just run created, and releases what it
-// replaced. Runs while the exclusive lock is held.
-void settle(const AppenderSet& attached_before) {
+// Records what the configuration just run attached, undoes a failed one,
+// and releases what is attached to no category now. Runs while the exclusive
+// lock is held.
+void settle(const CategorySnapshot& before, bool failed) {
   AppenderSet& created = created_appenders();
-  const AppenderSet attached = attached_appenders();
+  // Only the named categories can have changed, so only they can hold what
+  // a failed run attached; undone, every category holds what it held before.
+  AppenderSet attached = failed ? before.attached_to_named() : note_shared_appenders();
   for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
     // configurator has made all its new ones, so no address is reused.
-    if (attached_before.count(appender) == 0) created.insert(appender);
+    if (before.attached().count(appender) == 0) created.insert(appender);
+  }
+  if (failed) {
+    before.restore();
+    attached = before.attached();
   }
   bool closed_syslog = false;
   for (auto it = created.begin(); it != created.end();) {
@@ -88,27 +83,40 @@ void settle(const AppenderSet& attached_before) {
     closed_syslog |= is_local_syslog(appender);
     release(appender);
   }
-  if (closed_syslog) {
+  for (log4cpp::Appender* appender : created) {
     // Closing a local syslog appender closes the process's one syslog
     // connection and forgets its tag; the appenders still in use open it again.
-    for (log4cpp::Appender* appender : created) {
-      if (is_local_syslog(*appender)) appender->reopen();
-    }
+    if (closed_syslog && is_local_syslog(*appender)) appender->reopen();
+    // A failed run's appender of the name of one back in use took the name
+    // in the registry (and, if freed, took it away): the one in use gets it.
+    log4cpp::Appender* registered = log4cpp::Appender::getAppender(appender->getName());
+    if (registered == nullptr || attached.count(registered) == 0) register_appender(appender);
   }
 }
 
 }  // namespace
 
 void configure_from_file(const std::string& path) {
+  // Read, checked and copied before the lock: nothing here waits on a file
+  // while every other thread waits on the lock.
+  const PropertiesFile properties = read_properties(path);
+  const MemoryFile file(properties.text);
   const ExclusiveUse alone;
-  const AppenderSet attached_before = attached_appenders();
+  const CategorySnapshot before(properties.categories);
   try {
-    log4cpp::PropertyConfigurator::configure(path);
+    log4cpp::PropertyConfigurator::configure(file.path());
   } catch (...) {
-    settle(attached_before);  // a failure may come after categories changed
+    settle(before, true);
     throw;
   }
-  settle(attached_before);
+  settle(before, false);
+}
+
+bool reopen_appenders() {
+  const ExclusiveUse alone;  // no configuration is making appenders meanwhile
+  bool reopened = true;
+  for (log4cpp::Appender* appender : attached_appenders()) reopened &= appender->reopen();
+  return reopened;
 }
 
 }  // namespace quelto::backend

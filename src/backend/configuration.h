@@ -1,5 +1,6 @@
 // Configuring log4cpp from a properties file, again and again, from any
-// thread, without leaking what each configuration replaces.
+// thread, without leaking what each configuration replaces, and reopening
+// the appenders in use.
 //
 // log4cpp's properties configurator creates a new set of appenders on every
 // run and attaches them to the categories the file names, but never closes or
@@ -10,20 +11,28 @@
 // Appenders it did not create (the host's own) are never touched, and
 // neither is one that is still attached to any category.
 //
-// What log4cpp gives no way to find again, and so stays open until the
-// process ends: an appender that the file defines but no category uses, and
-// the appenders of a configuration that fails after creating them.
+// A configuration that fails is undone: every category gets back the
+// appenders, priority and additivity it had, and the appenders the failed
+// run attached are released. What log4cpp gives no way to find again, and so
+// stays open until the process ends: an appender that the file defines but no
+// category uses, successful or not.
 #pragma once
 
 #include <string>
 
 namespace quelto::backend {
 
-/// Sets log4cpp up from the properties file at `path`, holding the
-/// process-wide lock alone, then releases the appenders of earlier
-/// configurations that are now attached to no category. Throws what log4cpp's
-/// configurator throws (`log4cpp::ConfigureFailure` for a file it rejects);
-/// what it attached before failing is kept and owned like a success's.
+/// Sets log4cpp up from the properties file at `path`: reads and checks the
+/// file first (read_properties), then configures from that text holding the
+/// process-wide lock alone, and releases the appenders of earlier
+/// configurations that are now attached to no category. Throws what
+/// read_properties or log4cpp's configurator throws
+/// (`log4cpp::ConfigureFailure` for a file it rejects), having put every
+/// category back as it was before the call.
 void configure_from_file(const std::string& path);
+
+/// Reopens every appender attached to any category (for log rotation),
+/// holding the process-wide lock alone. True when each one reopened.
+bool reopen_appenders();
 
 }  // namespace quelto::backend

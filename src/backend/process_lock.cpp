@@ -11,6 +11,28 @@ namespace {
 // thread (the lock is never held while Lua code runs), which that kind needs.
 pthread_rwlock_t lock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
+// Around fork(): taken alone in the forking thread, released in the parent,
+// and made anew in the child, where the thread that took it has another id
+// (so unlocking would not see it as the writer).
+void before_fork() {
+  pthread_rwlock_wrlock(&lock);
+}
+void after_fork_in_parent() {
+  pthread_rwlock_unlock(&lock);
+}
+void after_fork_in_child() {
+  pthread_rwlockattr_t writer_first;
+  pthread_rwlockattr_init(&writer_first);
+  pthread_rwlockattr_setkind_np(&writer_first, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+  pthread_rwlock_init(&lock, &writer_first);
+  pthread_rwlockattr_destroy(&writer_first);
+}
+
+// Registered when the module is loaded (or the program that links it
+// starts); glibc forgets the handlers when a library is unloaded.
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+
 }  // namespace
 
 // Locking fails only for a lock held too often at once (2^31 readers) or

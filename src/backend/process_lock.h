@@ -22,8 +22,24 @@
 //
 // The lock is held only around calls into log4cpp, never while Lua code
 // runs, so no Lua error can skip its release and no `__tostring` can wait on
-// it. It is statically initialised and never destroyed, so a thread that logs
-// while the process exits still finds it.
+// it. It is statically initialised and never destroyed.
+//
+// fork(): a child has only the thread that forked, so a lock another thread
+// held at that moment would stay taken in the child for ever. A fork handler
+// takes the lock alone before the fork (so no thread of the module is inside
+// log4cpp, holding one of log4cpp's own mutexes, either) and hands the child
+// a fresh one. A thread that forks must not hold the lock itself: it never
+// does outside a call into log4cpp.
+//
+// Exit: log4cpp frees its categories (and the appenders they own) in its
+// static destructors, which run after `main` returns or `exit` is called.
+// The lock does not make logging then safe: a logger still points at its
+// category. Before `main` returns, the host must have stopped every thread
+// that may log through the module or call `configure` (joined it, or made
+// sure it runs no Lua code of a state that loaded the module), and closed,
+// or stopped using, every Lua state whose finalizers log. A host that cannot
+// stop them ends the process with `_exit` or `quick_exit`, which run no
+// static destructors.
 #pragma once
 
 namespace quelto::backend {

@@ -8,6 +8,11 @@ inline constexpr char kGetLogArgument[] = "Argument to get_log must be nil or a 
 inline constexpr char kGetLogTooDeep[] = "Argument to get_log has more than %d levels";
 inline constexpr char kConfigureFailure[] = "log4cpp configure failure: ";
 inline constexpr char kConfigureUnknownFailure[] = "log4cpp configure unknown failure: ";
+// What configure refuses before log4cpp reads the file (after kConfigureFailure).
+inline constexpr char kConfigureNoFile[] = "File %s does not exist";  // log4cpp's own text
+inline constexpr char kConfigureNotRegular[] = "File %s is not a regular file";
+inline constexpr char kConfigureTooLarge[] = "File %s is larger than %ld bytes";
+inline constexpr char kConfigureTooDeep[] = "File %s names a category of more than %d levels";
 
 // Logger options (get_log, set_defaults).
 inline constexpr char kOptionName[] = "logger option names are strings, got a %s";

@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "../backend/process_lock.h"
+#include "../backend/shared_appenders.h"
 #include "../lua/guard.h"
 #include "../render/message.h"
 #include "../render/message_buffer.h"
@@ -26,7 +26,7 @@ int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
   return lua::guarded(L, [L, &logger, priority] {
     utils::MessageBuffer message;
     utils::render_arguments(L, 2, message, logger.options.style);
-    const backend::SharedUse use;
+    const backend::RecordUse use(*logger.category);  // the shared lock, and a shared appender's
     logger.category->log(priority, message.text());
     return 0;
   });

@@ -1,4 +1,5 @@
 // The entry point: registers the logger metatable and returns the module table.
+#include "../backend/configuration.h"
 #include "fast_methods.h"
 #include "logger.h"
 #include "logger_methods.h"
@@ -12,6 +13,7 @@ const luaL_Reg kModuleFunctions[] = {
     {"get_log", quelto::get_log},
     {"get_priority_map", quelto::get_priority_map},
     {"set_defaults", quelto::set_defaults},
+    {"reopen", quelto::reopen},
     {nullptr, nullptr},
 };
 
@@ -28,10 +30,18 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kPriorityMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
-  lua_createtable(L, 0, 5);
+  lua_createtable(L, 0, 6);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
   lua_pushliteral(L, QUELTO_VERSION);  // the build's, from CMakeLists.txt
   lua_setfield(L, -2, "_VERSION");
   return 1;  // the module table; the metatable stays below it
+}
+
+extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(void) {
+  try {
+    return quelto::backend::reopen_appenders() ? 1 : 0;
+  } catch (...) {
+    return 0;  // no memory to list the appenders: none was reopened
+  }
 }

@@ -9,12 +9,15 @@
 
 #include "../backend/configuration.h"
 #include "../backend/process_lock.h"
+#include "../backend/properties_file.h"
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
 #include "logger_options.h"
 
 namespace quelto {
+
+static_assert(kMaxNameLevels == backend::kMaxCategoryLevels, "get_log and configure agree");
 
 int configure(lua_State* L) {
   const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
@@ -28,6 +31,16 @@ int configure(lua_State* L) {
     }
     return 0;
   });
+}
+
+int reopen(lua_State* L) {
+  bool reopened = false;
+  lua::guarded(L, [&reopened] {
+    reopened = backend::reopen_appenders();
+    return 0;
+  });
+  lua_pushboolean(L, reopened);
+  return 1;
 }
 
 int get_log(lua_State* L) {

@@ -9,6 +9,9 @@ namespace quelto {
 /// configure(path): sets log4cpp up from a properties file.
 int configure(lua_State* L);
 
+/// reopen(): reopens every appender attached to a category; true when all did.
+int reopen(lua_State* L);
+
 /// get_log([name [, options]]): a new logger for the root category (nil) or a
 /// named one of at most kMaxNameLevels levels, with the options of the table
 /// (logger_options.h) and this state's defaults for those it leaves out.

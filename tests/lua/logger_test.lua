@@ -11,14 +11,14 @@ local name_of = {}
 for name, value in pairs(names) do name_of[value] = name end
 
 describe("the module table", function()
-  it("has exactly its four functions and its version", function()
+  it("has exactly its five functions and its version", function()
     local keys = {}
     for k, v in pairs(q) do
       if k ~= "_VERSION" then assert.are.equal("function", type(v)) end
       keys[#keys + 1] = k
     end
     table.sort(keys)
-    assert.are.same({ "_VERSION", "configure", "get_log", "get_priority_map", "set_defaults" }, keys)
+    assert.are.same({ "_VERSION", "configure", "get_log", "get_priority_map", "reopen", "set_defaults" }, keys)
     -- The project's version, which the build passes to the tests.
     assert.are.equal(os.getenv("QUELTO_VERSION"), q._VERSION)
   end)

@@ -79,4 +79,18 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
+std::map<std::string, int> count_records(const std::vector<std::string>& texts) {
+  static const std::string kEnd = "<eor>\n";
+  std::map<std::string, int> counts;
+  for (const std::string& text : texts) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(kEnd, start)) != std::string::npos;
+         start = end + kEnd.size()) {
+      ++counts[text.substr(start, end - start)];
+    }
+    if (start != text.size()) ++counts["unterminated: " + text.substr(start)];
+  }
+  return counts;
+}
+
 }  // namespace quelto::states

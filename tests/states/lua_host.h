@@ -3,7 +3,9 @@
 #pragma once
 
 #include <lua.hpp>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace quelto::states {
 
@@ -55,5 +57,9 @@ std::string rejected_properties();
 
 /// The whole of a file, or "" when it cannot be read.
 std::string read_file(const std::string& path);
+
+/// The records of the files' texts (each ending "<eor>" and a newline), each
+/// with how often it was written; text after the last is "unterminated: ...".
+std::map<std::string, int> count_records(const std::vector<std::string>& texts);
 
 }  // namespace quelto::states

@@ -97,21 +97,6 @@ std::string expected_record(long id) {
   }
 }
 
-/// The records of the files' texts, each with how often it was written.
-std::map<std::string, int> count_records(const std::vector<std::string>& texts) {
-  static const std::string kEnd = "<eor>\n";
-  std::map<std::string, int> counts;
-  for (const std::string& text : texts) {
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find(kEnd, start)) != std::string::npos;
-         start = end + kEnd.size()) {
-      ++counts[text.substr(start, end - start)];
-    }
-    if (start != text.size()) ++counts["unterminated: " + text.substr(start)];
-  }
-  return counts;
-}
-
 /// The properties that send every record to `log_file`, with each logging
 /// thread's category holding the appender itself (not only through the
 /// root): a configuration then swaps the appenders of nine categories.

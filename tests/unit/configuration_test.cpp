@@ -1,5 +1,6 @@
 // Configuring again: what a new configuration replaces is released, and
 // nothing else is.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -51,10 +52,11 @@ class Configuration : public LuaTest {
   ~Configuration() override { fs::remove_all(dir_); }
 
   /// Writes a properties file (with a root category, which log4cpp
-  /// requires) and returns its path.
+  /// requires, unless the text starts with one) and returns its path.
   std::string properties(const std::string& name, const std::string& text) {
     const fs::path path = dir_ / name;
-    std::ofstream(path) << "log4cpp.rootCategory=WARN\n" << text;
+    const bool has_root = text.rfind("log4cpp.rootCategory", 0) == 0;
+    std::ofstream(path) << (has_root ? "" : "log4cpp.rootCategory=WARN\n") << text;
     return path.string();
   }
 
@@ -169,6 +171,88 @@ TEST_F(Configuration, AFailedConfigurationKeepsTheOneBefore) {
   EXPECT_EQ(only_appender("cfg.fail"), before);
   log4cpp::Category::getInstance("cfg.fail").info("kept");
   EXPECT_EQ(read("f.log"), "kept\n");
+}
+
+TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
+  log4cpp::Category& root = log4cpp::Category::getRoot();
+  log4cpp::Category& kept = log4cpp::Category::getInstance("cfg.undo");
+  const std::string good = properties(
+      "good.properties", "log4cpp.rootCategory=WARN, fr\n" + file_appender("fr", "r.log") +
+                             "log4cpp.category.cfg.undo=ERROR, fu\n" +
+                             "log4cpp.additivity.cfg.undo=false\n" + file_appender("fu", "u.log"));
+  ASSERT_EQ(configure(good), "");
+  log4cpp::Appender* root_appender = only_appender("");
+  log4cpp::Appender* kept_appender = only_appender("cfg.undo");
+  // Each fails after the configurator changed the root or cfg.undo, and the
+  // last after it attached an appender of its own to cfg.undo and made a category.
+  const std::string ff = file_appender("ff", "f.log");
+  const std::vector<std::pair<std::string, std::string>> failing = {
+      {"log4cpp.rootCategory=DEBUG, nosuch\n",
+       "Appender 'nosuch' not found for category 'rootCategory'"},
+      {"log4cpp.category.cfg.undo=LOUD\n", "unknown priority name: 'LOUD' for category 'cfg.undo'"},
+      {"log4cpp.category.cfg.undo=DEBUG, ff\nlog4cpp.category.cfg.undo.new=INFO, ff\n"
+       "log4cpp.additivity.cfg.undo=true\nlog4cpp.category.cfg.zz=INFO, nosuch\n" +
+           ff,
+       "Appender 'nosuch' not found for category 'cfg.zz'"},
+  };
+  const int descriptors = open_descriptors();
+  for (const auto& [text, error] : failing) {
+    const std::string path = properties("failing.properties", text);
+    EXPECT_EQ(configure(path), "log4cpp configure failure: " + error) << text;
+    EXPECT_EQ(only_appender(""), root_appender) << text;
+    EXPECT_EQ(only_appender("cfg.undo"), kept_appender) << text;
+    EXPECT_EQ(root.getPriority(), log4cpp::Priority::WARN) << text;
+    EXPECT_EQ(kept.getPriority(), log4cpp::Priority::ERROR) << text;
+    EXPECT_FALSE(kept.getAdditivity()) << text;
+  }
+  const log4cpp::Category& made = log4cpp::Category::getInstance("cfg.undo.new");
+  EXPECT_EQ(made.getPriority(), log4cpp::Priority::NOTSET);
+  EXPECT_TRUE(made.getAllAppenders().empty());
+  EXPECT_EQ(open_descriptors(), descriptors);  // the failed run's f.log was closed
+  EXPECT_EQ(log4cpp::Appender::getAppender("fu"), kept_appender);
+  root.warn("root");
+  kept.error("undo");
+  EXPECT_EQ(read("r.log"), "root\n");
+  EXPECT_EQ(read("u.log"), "undo\n");
+}
+
+TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string large = properties("large.properties", std::string(1 << 20, '#'));
+  std::string deep = "log4cpp.category.";
+  for (int level = 1; level < 256; ++level) deep += "d.";
+  const std::string deepest = properties("deep.properties", deep + "d=INFO\n");
+  const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
+  const std::string prefix = "log4cpp configure failure: File ";
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {fifo, prefix + fifo + " is not a regular file"},
+      {"/dev/zero", prefix + "/dev/zero is not a regular file"},
+      {dir_.string(), prefix + dir_.string() + " is not a regular file"},
+      {large, prefix + large + " is larger than 1048576 bytes"},
+      {too_deep, prefix + too_deep + " names a category of more than 256 levels"},
+      {deepest, ""},
+  };
+  for (const auto& [path, error] : refused) EXPECT_EQ(configure(path), error) << path;
+}
+
+TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
+  // The second file defines an appender of the name cfg.kept's has, which
+  // then holds log4cpp's registry: reopenAll would miss cfg.kept's.
+  ASSERT_EQ(configure(properties("kept.properties", "log4cpp.category.cfg.kept=INFO, fk\n" +
+                                                        file_appender("fk", "kept.log"))),
+            "");
+  ASSERT_EQ(configure(properties("other.properties", "log4cpp.category.cfg.other=INFO, fk\n" +
+                                                         file_appender("fk", "other.log"))),
+            "");
+  fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
+  fs::rename(dir_ / "other.log", dir_ / "other.log.1");
+  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+  EXPECT_TRUE(lua_toboolean(L, -1));
+  log4cpp::Category::getInstance("cfg.kept").info("kept");
+  log4cpp::Category::getInstance("cfg.other").info("other");
+  EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
+  EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
 }
 
 }  // namespace

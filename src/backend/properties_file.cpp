@@ -1,0 +1,147 @@
+#include "properties_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <log4cpp/Configurator.hh>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "../lua/messages.h"
+
+namespace quelto::backend {
+namespace {
+
+// A fixed text with the path (and a number) filled in, as a configure failure.
+template <typename... Values>
+log4cpp::ConfigureFailure failure(const char* text, const std::string& path, Values... values) {
+  const int size = std::snprintf(nullptr, 0, text, path.c_str(), values...);
+  std::string message(static_cast<std::size_t>(size), '\0');
+  std::snprintf(message.data(), message.size() + 1, text, path.c_str(), values...);
+  return log4cpp::ConfigureFailure(message);
+}
+
+// Closes a descriptor on every way out.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// A line as log4cpp's reader keeps it: read in pieces of at most 255 bytes,
+// each of which ends at its first NUL.
+std::string logical_line(std::string_view raw) {
+  std::string line;
+  for (std::size_t at = 0; at < raw.size(); at += 255) {
+    const std::string_view piece = raw.substr(at, 255);
+    line.append(piece.substr(0, piece.find('\0')));
+  }
+  return line;
+}
+
+// The category a line of the file names, as log4cpp reads it: the key is
+// what precedes the first '=' (before any '#', trimmed of `space`), less a
+// leading "log4cpp." or "log4j.", and names a category when it starts
+// "category.". Empty for any other line.
+std::string_view category_of(std::string_view line, const char* space) {
+  line = line.substr(0, line.find('#'));
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return {};
+  std::string_view key = line.substr(0, equals);
+  const std::size_t first = key.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  key = key.substr(first, key.find_last_not_of(space) + 1 - first);
+  const std::string_view head = key.substr(0, key.find('.'));
+  if (head == "log4cpp" || head == "log4j")
+    key.remove_prefix(std::min(key.size(), head.size() + 1));
+  constexpr std::string_view kCategory = "category.";
+  if (key.substr(0, kCategory.size()) != kCategory) return {};
+  return key.substr(kCategory.size());
+}
+
+// log4cpp's trimming, and every kind of white space: the depth is checked
+// with both, which errs towards finding a category log4cpp would not see.
+constexpr char kLog4cppSpace[] = " \t\r\n";
+constexpr char kAnySpace[] = " \t\r\n\f\v";
+
+// The categories the text names; throws for one that is too deep.
+std::set<std::string> category_names(const std::string& text, const std::string& path) {
+  std::set<std::string> names;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = logical_line(std::string_view(text).substr(start, end - start));
+    for (const char* space : {kLog4cppSpace, kAnySpace}) {
+      const std::string_view name = category_of(line, space);
+      if (std::count(name.begin(), name.end(), '.') >= kMaxCategoryLevels) {
+        throw failure(messages::kConfigureTooDeep, path, kMaxCategoryLevels);
+      }
+    }
+    const std::string_view name = category_of(line, kLog4cppSpace);
+    if (!name.empty()) names.emplace(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+PropertiesFile read_properties(const std::string& path) {
+  // Looked at before it is opened, so that no device is opened at all; a
+  // FIFO swapped in between still opens at once (O_NONBLOCK) and fails fstat.
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) throw failure(messages::kConfigureNoFile, path);
+  if (!S_ISREG(status.st_mode)) throw failure(messages::kConfigureNotRegular, path);
+  const Descriptor file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+  if (file.fd < 0) throw failure(messages::kConfigureNoFile, path);
+  if (fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw failure(messages::kConfigureNotRegular, path);
+  }
+  std::string text;
+  char block[16384];
+  for (;;) {
+    const ssize_t got = read(file.fd, block, sizeof block);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), path);
+    }
+    text.append(block, static_cast<std::size_t>(got));
+    if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {  // it may have grown since
+      throw failure(messages::kConfigureTooLarge, path, kMaxPropertiesBytes);
+    }
+  }
+  std::set<std::string> categories = category_names(text, path);
+  return {std::move(text), std::move(categories)};
+}
+
+MemoryFile::MemoryFile(const std::string& text)
+    : fd_(memfd_create("quelto-properties", MFD_CLOEXEC)) {
+  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "memfd_create");
+  try {
+    for (std::size_t written = 0; written < text.size();) {
+      const ssize_t put = write(fd_, text.data() + written, text.size() - written);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) throw std::system_error(errno, std::generic_category(), "memfd write");
+      written += static_cast<std::size_t>(put);
+    }
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+  } catch (...) {
+    close(fd_);  // the destructor does not run for a constructor that throws
+    throw;
+  }
+}
+
+MemoryFile::~MemoryFile() {
+  close(fd_);
+}
+
+}  // namespace quelto::backend

@@ -1,0 +1,97 @@
+#include "shared_appenders.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <log4cpp/Category.hh>
+#include <map>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace quelto::backend {
+namespace {
+
+// Shared appenders take these in turn, by the order in which they are found;
+// a record reaching two takes both, in ascending order, so no two records
+// wait on each other.
+constexpr int kStripes = 64;
+struct Stripe {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // constant-initialised
+};
+Stripe stripes[kStripes];
+
+// The categories that hold a shared appender, by address, each with the
+// stripes of those appenders as bits. Written while the process-wide lock is
+// held alone, read while it is held shared. Built in static room and never
+// destroyed: a thread may still log while the process exits.
+using Holders = std::vector<std::pair<const log4cpp::Category*, std::uint64_t>>;
+Holders& holders() {
+  alignas(Holders) static unsigned char room[sizeof(Holders)];
+  static auto* const table = new (room) Holders;
+  return *table;
+}
+
+std::uint64_t stripes_of(const Holders& table, const log4cpp::Category* category) {
+  const auto found =
+      std::lower_bound(table.begin(), table.end(), category,
+                       [](const Holders::value_type& entry, const log4cpp::Category* key) {
+                         return entry.first < key;
+                       });
+  return found != table.end() && found->first == category ? found->second : 0;
+}
+
+}  // namespace
+
+RecordUse::RecordUse(log4cpp::Category& category) noexcept : held_(0) {
+  const Holders& table = holders();
+  if (table.empty()) return;
+  // The way log4cpp passes a record on: up the parents while additive.
+  for (log4cpp::Category* at = &category; at != nullptr;
+       at = at->getAdditivity() ? at->getParent() : nullptr) {
+    held_ |= stripes_of(table, at);
+  }
+  for (std::uint64_t bits = held_; bits != 0; bits &= bits - 1) {  // lowest first
+    pthread_mutex_lock(&stripes[__builtin_ctzll(bits)].mutex);
+  }
+}
+
+RecordUse::~RecordUse() {
+  for (std::uint64_t bits = held_; bits != 0; bits &= bits - 1) {
+    pthread_mutex_unlock(&stripes[__builtin_ctzll(bits)].mutex);
+  }
+}
+
+log4cpp::AppenderSet note_shared_appenders() {
+  const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
+      log4cpp::Category::getCurrentCategories());
+  std::vector<log4cpp::AppenderSet> attached(categories->size());  // by index
+  std::map<log4cpp::Appender*, int> holding;                       // how many categories hold each
+  log4cpp::AppenderSet all;
+  for (std::size_t i = 0; i < categories->size(); ++i) {
+    attached[i] = (*categories)[i]->getAllAppenders();
+    for (log4cpp::Appender* appender : attached[i]) {
+      ++holding[appender];
+      all.insert(appender);
+    }
+  }
+  std::map<log4cpp::Appender*, int> stripe;
+  for (const auto& [appender, count] : holding) {
+    if (count > 1) stripe.emplace(appender, static_cast<int>(stripe.size()) % kStripes);
+  }
+  Holders table;
+  for (std::size_t i = 0; i < categories->size(); ++i) {
+    std::uint64_t bits = 0;
+    for (log4cpp::Appender* appender : attached[i]) {
+      const auto found = stripe.find(appender);
+      if (found != stripe.end()) bits |= std::uint64_t{1} << found->second;
+    }
+    if (bits != 0) table.emplace_back((*categories)[i], bits);
+  }
+  std::sort(table.begin(), table.end());
+  holders().swap(table);  // the old table is freed here, under the lock
+  return all;
+}
+
+}  // namespace quelto::backend

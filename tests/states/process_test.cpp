@@ -1,0 +1,179 @@
+// What a threaded host does around the module: categories that share one
+// appender logged into from many threads, fork() while others configure, and
+// the way out of `main`.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lua_host.h"
+
+extern char** environ;
+
+namespace quelto::states {
+namespace {
+
+// Logs `count` records "<tag> <k>" into the category `name` ("" is the root).
+constexpr char kLogChunk[] = R"(
+local name, tag, count = (...):match("^([^,]*),([^,]+),(%d+)$")
+local log = q.get_log(name ~= "" and name or nil)
+for k = 1, tonumber(count) do log:info(tag, " ", k) end
+return "ok"
+)";
+
+constexpr char kConfigureChunk[] = R"(
+local ok, err = pcall(q.configure, ...)
+return ok and "ok" or err
+)";
+
+std::string log_args(const std::string& category, const std::string& tag, int count) {
+  return category + "," + tag + "," + std::to_string(count);
+}
+
+TEST(SharedAppender, EveryRecordWrittenOnceAcrossRollOvers) {
+  constexpr int kThreads = 4;
+  constexpr int kRecords = 5000;  // some 16 bytes each: about 64 files of 5000 bytes
+  ScratchDir dir;
+  const std::string file = dir.path("r.log");
+  const std::string properties =
+      "log4cpp.rootCategory=DEBUG, R\n"
+      "log4cpp.category.x=DEBUG, R\n"
+      "log4cpp.additivity.x=false\n"
+      "log4cpp.appender.R=RollingFileAppender\n"
+      "log4cpp.appender.R.fileName=" +
+      file +
+      "\n"
+      "log4cpp.appender.R.maxFileSize=5000\n"
+      "log4cpp.appender.R.maxBackupIndex=150\n"
+      "log4cpp.appender.R.layout=PatternLayout\n"
+      "log4cpp.appender.R.layout.ConversionPattern=%m<eor>%n\n";
+  ASSERT_EQ(LuaHost().run(kConfigureChunk, dir.write("r.properties", properties)), "ok");
+  std::vector<std::string> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // Half of the threads into x, half into the root: two categories.
+      const std::string category = t % 2 ? "x" : "";
+      results[t] = LuaHost().run(kLogChunk, log_args(category, "t" + std::to_string(t), kRecords));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(results, std::vector<std::string>(kThreads, "ok"));
+
+  std::vector<std::string> texts{read_file(file)};
+  for (int backup = 1; backup <= 150; ++backup) {  // r.log.001 to r.log.150
+    const std::string index = std::to_string(backup);
+    texts.push_back(read_file(file + "." + std::string(3 - index.size(), '0') + index));
+  }
+  std::map<std::string, int> written = count_records(texts);
+  std::vector<std::string> wrong;  // lost or written twice
+  for (int t = 0; t < kThreads; ++t) {
+    for (int k = 1; k <= kRecords; ++k) {
+      const std::string record = "t" + std::to_string(t) + " " + std::to_string(k);
+      const auto found = written.find(record);
+      if (found == written.end() || found->second != 1) wrong.push_back(record);
+      if (found != written.end()) written.erase(found);
+    }
+  }
+  EXPECT_EQ(wrong.size(), 0u) << "first: " << (wrong.empty() ? "" : wrong.front());
+  EXPECT_EQ(written, (std::map<std::string, int>()));  // garbled records
+}
+
+TEST(Fork, AChildForkedWhileOthersConfigureCanLog) {
+  constexpr int kForks = 60;
+  ScratchDir dir;
+  const std::string files[] = {
+      dir.write("a.properties", file_properties("fa", dir.path("a.log"))),
+      dir.write("b.properties", file_properties("fb", dir.path("b.log"))),
+  };
+  LuaHost host;
+  ASSERT_EQ(host.run(kConfigureChunk, files[0]), "ok");
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> configuring;
+  for (int t = 0; t < 2; ++t) {
+    configuring.emplace_back([&, t] {
+      LuaHost own;
+      for (int round = t; !stop; ++round) own.run(kConfigureChunk, files[round % 2]);
+    });
+  }
+  std::vector<int> statuses;
+  for (int child = 0; child < kForks; ++child) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      alarm(10);  // a child that hangs on the lock ends by SIGALRM
+      const std::string result = host.run(kLogChunk, log_args("", "child", 1));
+      _exit(result == "ok" ? 0 : 1);
+    }
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    statuses.push_back(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  stop = true;
+  for (std::thread& thread : configuring) thread.join();
+  EXPECT_EQ(statuses, std::vector<int>(kForks, 0));
+  const std::map<std::string, int> written =
+      count_records({read_file(dir.path("a.log")), read_file(dir.path("b.log"))});
+  EXPECT_EQ(written, (std::map<std::string, int>{{"child 1", kForks}}));
+}
+
+// The way out of `main` that the guide gives: every thread that logs is
+// stopped and joined, then the process exits and log4cpp's static
+// destructors run. Runs in a program of its own (this one, started again
+// with QUELTO_EXIT_LOG set), so that they do run.
+TEST(Exit, ThreadsJoinedBeforeExit) {
+  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
+  if (log_file != nullptr) {
+    LuaHost host;
+    ScratchDir dir;
+    if (host.run(kConfigureChunk, dir.write("e.properties", file_properties("fe", log_file))) !=
+        "ok") {
+      std::_Exit(2);
+    }
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&stop] {
+        LuaHost own;
+        while (!stop) own.run(kLogChunk, log_args("exit", "w", 50));
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
+    std::exit(0);  // as a return from main: every static destructor runs
+  }
+  ScratchDir dir;
+  int failed = 0;
+  for (int run = 0; run < 20; ++run) {
+    const std::string log = "QUELTO_EXIT_LOG=" + dir.path("exit.log");
+    std::vector<char*> env{const_cast<char*>(log.c_str())};
+    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+    env.push_back(nullptr);
+    char filter[] = "--gtest_filter=Exit.ThreadsJoinedBeforeExit";
+    char self[] = "/proc/self/exe";
+    char* argv[] = {self, filter, nullptr};
+    posix_spawn_file_actions_t quiet;  // its own test report is not this one's
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    ASSERT_EQ(spawned, 0);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
+  }
+  EXPECT_EQ(failed, 0);
+}
+
+}  // namespace
+}  // namespace quelto::states
