@@ -23,6 +23,9 @@ export LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=lib
 export ASAN_OPTIONS="detect_leaks=0"
 export LUA_CPATH="$build/?.so;;"
 export LUA_PATH="$root/tests/lua/?.lua;;"
+# The version the module reports, as ctest passes it to the suites.
+QUELTO_VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+export QUELTO_VERSION
 (cd "$root/tests/lua" && for t in *_test.lua; do
   lua5.3 "$(command -v busted)" --output=plainTerminal "$t"
 done)
