@@ -37,18 +37,21 @@ void after_fork_in_child() {
 
 // Locking fails only for a lock held too often at once (2^31 readers) or
 // by the caller already, neither of which the module lets happen.
-SharedUse::SharedUse() noexcept {
-  pthread_rwlock_rdlock(&lock);
+template <Access kAccess>
+LockUse<kAccess>::LockUse() noexcept {
+  if constexpr (kAccess == Access::Shared) {
+    pthread_rwlock_rdlock(&lock);
+  } else {
+    pthread_rwlock_wrlock(&lock);
+  }
 }
-SharedUse::~SharedUse() {
+
+template <Access kAccess>
+LockUse<kAccess>::~LockUse() {
   pthread_rwlock_unlock(&lock);
 }
 
-ExclusiveUse::ExclusiveUse() noexcept {
-  pthread_rwlock_wrlock(&lock);
-}
-ExclusiveUse::~ExclusiveUse() {
-  pthread_rwlock_unlock(&lock);
-}
+template class LockUse<Access::Shared>;
+template class LockUse<Access::Exclusive>;
 
 }  // namespace quelto::backend

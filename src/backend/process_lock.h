@@ -44,25 +44,22 @@
 
 namespace quelto::backend {
 
-/// Holds the lock shared for its lifetime: for calls that log or look up a
-/// category.
-class SharedUse {
+enum class Access { Shared, Exclusive };
+
+/// Holds the lock for its lifetime. Shared: for calls that log or look up a
+/// category. Exclusive (alone): for calls that change log4cpp's configuration;
+/// waiting writers go before new readers, so a steady stream of log calls
+/// cannot keep `configure` waiting for ever.
+template <Access kAccess>
+class LockUse {
  public:
-  SharedUse() noexcept;
-  ~SharedUse();
-  SharedUse(const SharedUse&) = delete;
-  SharedUse& operator=(const SharedUse&) = delete;
+  LockUse() noexcept;
+  ~LockUse();
+  LockUse(const LockUse&) = delete;
+  LockUse& operator=(const LockUse&) = delete;
 };
 
-/// Holds the lock alone for its lifetime: for calls that change log4cpp's
-/// configuration. Waiting writers go before new readers, so a steady stream of
-/// log calls cannot keep `configure` waiting for ever.
-class ExclusiveUse {
- public:
-  ExclusiveUse() noexcept;
-  ~ExclusiveUse();
-  ExclusiveUse(const ExclusiveUse&) = delete;
-  ExclusiveUse& operator=(const ExclusiveUse&) = delete;
-};
+using SharedUse = LockUse<Access::Shared>;
+using ExclusiveUse = LockUse<Access::Exclusive>;
 
 }  // namespace quelto::backend

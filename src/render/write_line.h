@@ -91,56 +91,12 @@ void write_line_key(lua_State* L, long long& next_position, Stream& stream) {
   put(stream, "] = ");
 }
 
-/// The value of the element whose value sits under the key copy.
-template <class Stream>
-void write_line_value(lua_State* L, const TableTraverser& traverser, Stream& stream) {
-  const int type = lua_type(L, -2);
-  switch (type) {
-    case lua::Table:
-      if (traverser.check_table_cycle(L, -2)) {
-        put(stream, "<cycle>");
-        return;
-      }
-      [[fallthrough]];
-    case lua::Userdata:
-    case lua::LightUserdata: {
-      const TableTraverser nested = traverser.create_next_level(L, -2);
-      write_line_object(L, -2, type, nested, stream);
-      return;
-    }
-    case lua::String:
-      put(stream, "\"");
-      write_string<true>(L, -2, true, stream);
-      put(stream, "\"");
-      return;
-    default:  // boolean, number, function, thread
-      write_basetype<true>(L, -2, type, stream);
-      return;
-  }
-}
-
 }  // namespace detail
 
 template <class Stream>
 void write_line_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
   const DepthGuard depth;
-  if (!depth.admitted() || !lua_checkstack(L, 2)) {
-    detail::put(stream, "{<stack limit>}");
-    return;
-  }
-  lua_pushvalue(L, index);  // table copy
-  lua_pushnil(L);           // first key
-  if (lua_next(L, -2) == 0) {
-    detail::put(stream, "{}");
-    lua_pop(L, 1);  // table copy
-    return;
-  }
-  // stack: table copy, key, value
-  if (!lua_checkstack(L, detail::kElementSlots)) {
-    lua_pop(L, 3);
-    detail::put(stream, "{<stack limit>}");
-    return;
-  }
+  if (!detail::open_table(L, index, depth, stream)) return;
   const unsigned long& calls_made = lua::protected_calls();
   long long next_position = 1;
   detail::put(stream, "{");
@@ -148,7 +104,11 @@ void write_line_table(lua_State* L, int index, const TableTraverser& traverser, 
     const unsigned long calls = calls_made;
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
     detail::write_line_key(L, next_position, stream);
-    detail::write_line_value(L, traverser, stream);
+    detail::write_value<true>(
+        L, traverser, stream,
+        [](lua_State* L, int index, int type, const TableTraverser& nested, Stream& stream) {
+          write_line_object(L, index, type, nested, stream);
+        });
     lua_pop(L, 2);  // key copy and value
     if (is_full(stream)) {
       lua_pop(L, 1);  // key
@@ -169,7 +129,7 @@ void write_line_object(lua_State* L, int index, int type, const TableTraverser& 
   const bool nested = traverser.level() != 0;
   if (lua::call_tostring(L, index)) {  // result on top
     std::size_t size = 0;
-    const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, &size) : nullptr;
+    const char* text = detail::tostring_text(L, &size);
     if (text == nullptr) {
       stream.setstate(std::ios_base::badbit);  // as in the dump
     } else if (nested) {
@@ -184,12 +144,8 @@ void write_line_object(lua_State* L, int index, int type, const TableTraverser& 
   }
   if (type == lua::Table) {
     write_line_table(L, index, traverser, stream);
-  } else if (nested) {
-    detail::put(stream, "<");
-    write_unhandled_type<true>(L, index, stream);
-    detail::put(stream, ">");
   } else {
-    write_unhandled_type<true>(L, index, stream);
+    detail::write_opaque<true>(L, index, nested, stream);
   }
 }
 

@@ -142,9 +142,12 @@ void write_key(lua_State* L, Stream& stream) {
   }
 }
 
-/// The value text of the element whose value sits under the key copy.
-template <bool kEscaped, class Stream>
-void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) {
+/// The value text of the element whose value sits under the key copy. A
+/// table or userdata goes to `write_nested` (the dump's object writer, or the
+/// line format's), with its traverser one level deeper.
+template <bool kEscaped, class Stream, class WriteNested>
+void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream,
+                 WriteNested write_nested) {
   const int type = lua_type(L, -2);
   switch (type) {
     case lua::Table:
@@ -156,7 +159,7 @@ void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) 
     case lua::Userdata:
     case lua::LightUserdata: {
       const TableTraverser nested = traverser.create_next_level(L, -2);
-      write_object<kEscaped>(L, -2, type, nested, stream);
+      write_nested(L, -2, type, nested, stream);
       return;
     }
     case lua::String:
@@ -170,28 +173,53 @@ void write_value(lua_State* L, const TableTraverser& traverser, Stream& stream) 
   }
 }
 
+/// A value with no text of its own: bare at the top level, as "<opaque text>"
+/// inside a table.
+template <bool kEscaped, class Stream>
+void write_opaque(lua_State* L, int index, bool nested, Stream& stream) {
+  if (nested) put(stream, "<");
+  write_unhandled_type<kEscaped>(L, index, stream);
+  if (nested) put(stream, ">");
+}
+
+/// The text a `__tostring` left on top, with its size: null unless it is a
+/// string (a number result is already converted).
+inline const char* tostring_text(lua_State* L, std::size_t* size) {
+  return lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, size) : nullptr;
+}
+
+/// Opens the table at `index` for its elements: returns true with the table
+/// copy, the first key and its value pushed. Otherwise writes "{}" for an
+/// empty table, or the stack-limit marker where `depth` or the Lua stack has
+/// no room, and returns false with the stack as it found it.
+template <class Stream>
+bool open_table(lua_State* L, int index, const DepthGuard& depth, Stream& stream) {
+  if (!depth.admitted() || !lua_checkstack(L, 2)) {
+    put(stream, "{<stack limit>}");
+    return false;
+  }
+  lua_pushvalue(L, index);  // table copy
+  lua_pushnil(L);           // first key
+  if (lua_next(L, -2) == 0) {
+    put(stream, "{}");
+    lua_pop(L, 1);  // table copy
+    return false;
+  }
+  // stack: table copy, key, value
+  if (!lua_checkstack(L, kElementSlots)) {
+    lua_pop(L, 3);
+    put(stream, "{<stack limit>}");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace detail
 
 template <bool kEscaped, class Stream>
 void write_table(lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
   const DepthGuard depth;
-  if (!depth.admitted() || !lua_checkstack(L, 2)) {
-    detail::put(stream, "{<stack limit>}");
-    return;
-  }
-  lua_pushvalue(L, index);  // table copy
-  lua_pushnil(L);           // first key
-  if (lua_next(L, -2) == 0) {
-    detail::put(stream, "{}");
-    lua_pop(L, 1);  // table copy
-    return;
-  }
-  // stack: table copy, key, value
-  if (!lua_checkstack(L, detail::kElementSlots)) {
-    lua_pop(L, 3);
-    detail::put(stream, "{<stack limit>}");
-    return;
-  }
+  if (!detail::open_table(L, index, depth, stream)) return;
   _write_table_elements<kEscaped>(L, traverser, stream);
   lua_pop(L, 1);  // table copy
 }
@@ -207,7 +235,11 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
     const unsigned long calls = calls_made;
     lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
     detail::write_key<kEscaped>(L, stream);
-    detail::write_value<kEscaped>(L, traverser, stream);
+    detail::write_value<kEscaped>(
+        L, traverser, stream,
+        [](lua_State* L, int index, int type, const TableTraverser& nested, Stream& stream) {
+          write_object<kEscaped>(L, index, type, nested, stream);
+        });
     lua_pop(L, 2);  // key copy and value
     if (is_full(stream)) {
       lua_pop(L, 1);  // key
@@ -229,7 +261,7 @@ void write_object(lua_State* L, int index, int type, const TableTraverser& trave
   const bool nested = traverser.level() != 0;
   if (lua::call_tostring(L, index)) {  // result on top
     std::size_t size = 0;
-    const char* text = lua_type(L, -1) == lua::String ? lua_tolstring(L, -1, &size) : nullptr;
+    const char* text = detail::tostring_text(L, &size);
     if (text == nullptr) {
       // Neither a string nor a number: the message ends here, but later
       // values are still visited.
@@ -252,12 +284,8 @@ void write_object(lua_State* L, int index, int type, const TableTraverser& trave
   }
   if (type == lua::Table) {
     write_table<kEscaped>(L, index, traverser, stream);
-  } else if (nested) {
-    detail::put(stream, "<");
-    write_unhandled_type<kEscaped>(L, index, stream);
-    detail::put(stream, ">");
   } else {
-    write_unhandled_type<kEscaped>(L, index, stream);
+    detail::write_opaque<kEscaped>(L, index, nested, stream);
   }
 }
 
