@@ -100,24 +100,19 @@ cases.loop = { name = "loop: s = s + i % 7", expect = "", run = function(n)
   for i = 1, n do s = s + i % 7 end
   cases.sum = s
 end }
-cases.loop_filtered = { name = "the loop with log:debug(\"i=\", i)", expect = "",
-                        run = function(n)
-  local s, log = 0, own
-  for i = 1, n do
-    s = s + i % 7
-    log:debug("i=", i)
-  end
-  cases.sum = s
-end }
-cases.loop_chained = { name = "the loop with log:debug(\"i=\", i), chained gate", expect = "",
-                       run = function(n)
-  local s, log = 0, chained
-  for i = 1, n do
-    s = s + i % 7
-    log:debug("i=", i)
-  end
-  cases.sum = s
-end }
+-- The loop with a filtered log:debug on `logger`.
+local function filtered_loop(name, logger)
+  return { name = name, expect = "", run = function(n)
+    local s, log = 0, logger
+    for i = 1, n do
+      s = s + i % 7
+      log:debug("i=", i)
+    end
+    cases.sum = s
+  end }
+end
+cases.loop_filtered = filtered_loop("the loop with log:debug(\"i=\", i)", own)
+cases.loop_chained = filtered_loop("the loop with log:debug(\"i=\", i), chained gate", chained)
 cases.loop_filtered_c = { name = "the loop with the C function's debug", expect = "",
                           run = function(n)
   local s, log, debug_c = 0, own, c_method("debug")

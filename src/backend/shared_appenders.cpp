@@ -68,16 +68,14 @@ log4cpp::AppenderSet note_shared_appenders() {
       log4cpp::Category::getCurrentCategories());
   std::vector<log4cpp::AppenderSet> attached(categories->size());  // by index
   std::map<log4cpp::Appender*, int> holding;                       // how many categories hold each
-  log4cpp::AppenderSet all;
   for (std::size_t i = 0; i < categories->size(); ++i) {
     attached[i] = (*categories)[i]->getAllAppenders();
-    for (log4cpp::Appender* appender : attached[i]) {
-      ++holding[appender];
-      all.insert(appender);
-    }
+    for (log4cpp::Appender* appender : attached[i]) ++holding[appender];
   }
+  log4cpp::AppenderSet all;  // every appender held: the keys of `holding`
   std::map<log4cpp::Appender*, int> stripe;
   for (const auto& [appender, count] : holding) {
+    all.insert(all.end(), appender);
     if (count > 1) stripe.emplace(appender, static_cast<int>(stripe.size()) % kStripes);
   }
   Holders table;

@@ -124,29 +124,11 @@ void write_line_table(lua_State* L, int index, const TableTraverser& traverser, 
 template <class Stream>
 void write_line_object(lua_State* L, int index, int type, const TableTraverser& traverser,
                        Stream& stream) {
-  if (is_full(stream)) return;  // no metamethod runs for a text cut already
-  index = lua_absindex(L, index);
-  const bool nested = traverser.level() != 0;
-  if (lua::call_tostring(L, index)) {  // result on top
-    std::size_t size = 0;
-    const char* text = detail::tostring_text(L, &size);
-    if (text == nullptr) {
-      stream.setstate(std::ios_base::badbit);  // as in the dump
-    } else if (nested) {
-      detail::put(stream, "\"");
-      write_escaped(text, size, true, stream);
-      detail::put(stream, "\"");
-    } else {
-      write_escaped(text, size, false, stream);
-    }
-    lua_pop(L, 1);  // the result
-    return;
-  }
-  if (type == lua::Table) {
-    write_line_table(L, index, traverser, stream);
-  } else {
-    detail::write_opaque<true>(L, index, nested, stream);
-  }
+  detail::write_object_with<true>(
+      L, index, type, traverser, stream, false,
+      [](lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
+        write_line_table(L, index, traverser, stream);
+      });
 }
 
 inline bool is_lua_name(const char* text, std::size_t size) {

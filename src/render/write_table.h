@@ -253,40 +253,57 @@ void _write_table_elements(lua_State* L, const TableTraverser& traverser, Stream
   detail::put(stream, "}");
 }
 
-template <bool kEscaped, class Stream>
-void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
-                  Stream& stream) {
+namespace detail {
+
+/// The body of the object writers of both formats. `write_table` writes a
+/// table that has no `__tostring`; `line_end` is whether a top-level
+/// `__tostring` text ends with a line end (the dump) or not (the line format).
+template <bool kEscaped, class Stream, class WriteTable>
+void write_object_with(lua_State* L, int index, int type, const TableTraverser& traverser,
+                       Stream& stream, bool line_end, WriteTable write_table) {
   if (is_full(stream)) return;  // no metamethod runs for a text cut already
   index = lua_absindex(L, index);
   const bool nested = traverser.level() != 0;
   if (lua::call_tostring(L, index)) {  // result on top
     std::size_t size = 0;
-    const char* text = detail::tostring_text(L, &size);
+    const char* text = tostring_text(L, &size);
     if (text == nullptr) {
       // Neither a string nor a number: the message ends here, but later
       // values are still visited.
       stream.setstate(std::ios_base::badbit);
     } else if (kEscaped) {
-      if (nested) detail::put(stream, "\"");
+      if (nested) put(stream, "\"");
       write_escaped(text, size, nested, stream);
-      if (nested) detail::put(stream, "\"");
-      if (!nested) write_newline(stream);
+      if (nested) put(stream, "\"");
+      if (!nested && line_end) write_newline(stream);
     } else if (!nested) {
       stream.write(text, static_cast<std::streamsize>(std::strlen(text)));
       write_newline(stream);
     } else {
-      detail::put(stream, "\"");
-      detail::write_replacing_newlines(text, kNewline, traverser.indent(), stream);
-      detail::put(stream, "\"");
+      put(stream, "\"");
+      write_replacing_newlines(text, kNewline, traverser.indent(), stream);
+      put(stream, "\"");
     }
     lua_pop(L, 1);  // the result
     return;
   }
   if (type == lua::Table) {
-    write_table<kEscaped>(L, index, traverser, stream);
+    write_table(L, index, traverser, stream);
   } else {
-    detail::write_opaque<kEscaped>(L, index, nested, stream);
+    write_opaque<kEscaped>(L, index, nested, stream);
   }
+}
+
+}  // namespace detail
+
+template <bool kEscaped, class Stream>
+void write_object(lua_State* L, int index, int type, const TableTraverser& traverser,
+                  Stream& stream) {
+  detail::write_object_with<kEscaped>(
+      L, index, type, traverser, stream, true,
+      [](lua_State* L, int index, const TableTraverser& traverser, Stream& stream) {
+        write_table<kEscaped>(L, index, traverser, stream);
+      });
 }
 
 }  // namespace quelto::utils

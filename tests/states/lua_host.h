@@ -28,6 +28,13 @@ class LuaHost {
   lua_State* L_;
 };
 
+/// A chunk for `LuaHost::run`: configures from the file at its argument;
+/// returns "ok" or the error's text.
+inline constexpr char kConfigureChunk[] = R"(
+local ok, err = pcall(q.configure, ...)
+return ok and "ok" or err
+)";
+
 /// A directory of its own under $TMPDIR (or /tmp), removed with its files.
 class ScratchDir {
  public:

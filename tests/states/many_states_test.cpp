@@ -73,11 +73,6 @@ end
 return "ok"
 )";
 
-constexpr char kConfigureChunk[] = R"(
-local ok, err = pcall(q.configure, ...)
-return ok and "ok" or err
-)";
-
 /// The text that the chunk logs for `id`, or "" for a call that raises.
 std::string expected_record(long id) {
   const std::string head = "id " + std::to_string(id) + " ";

@@ -29,11 +29,6 @@ for k = 1, tonumber(count) do log:info(tag, " ", k) end
 return "ok"
 )";
 
-constexpr char kConfigureChunk[] = R"(
-local ok, err = pcall(q.configure, ...)
-return ok and "ok" or err
-)";
-
 std::string log_args(const std::string& category, const std::string& tag, int count) {
   return category + "," + tag + "," + std::to_string(count);
 }
