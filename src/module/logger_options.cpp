@@ -49,7 +49,7 @@ bool read_max_bytes(lua_State* L, int index, std::size_t& field) {
     return true;
   }
   long long bytes = 0;
-  if (lua_type(L, index) != LUA_TNUMBER || !lua::integer_value(L, index, &bytes) ||
+  if (lua_type(L, index) != LUA_TNUMBER || !lua::integral_value(L, index, &bytes) ||
       bytes < static_cast<long long>(utils::kCutMarker.size())) {
     return false;
   }
