@@ -105,7 +105,7 @@ LUA
 expect_eq "$way: a C module of the consumer's links the library in" \
   "$(printf "INFO plugin: from a module of the consumer's: {\n  1\n}")" "$out"
 
-# The probe first shows that each way to configure (and set_priority) is open
+# The probe first shows that each way to configure (reopen, set_priority) is open
 # in a state set up as usual, then that the untrusted host closes all of them.
 probe_records() {
   local way
@@ -115,10 +115,10 @@ probe_records() {
   done
 }
 expect_eq "$way: a trusted script reaches configure every way" \
-  "$(probe_records "configure, set_priority")" \
+  "$(probe_records "configure, reopen, set_priority")" \
   "$("$consumer/untrusted_host" --trusted "$here/probe.lua" "$module_dir" 2>&1)"
 expect_eq "$way: an untrusted script reaches configure no way" \
-  "$(probe_records "no configure, no set_priority")" \
+  "$(probe_records "no configure, no reopen, no set_priority")" \
   "$("$consumer/untrusted_host" "$here/probe.lua" "$module_dir" 2>&1)"
 
 if [ "$way" = subdirectory ] || [ "$way" = fetchcontent ]; then
