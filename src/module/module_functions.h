@@ -1,7 +1,8 @@
 // The functions of the module table, and the entry point that returns it.
 #pragma once
 
-#include "../../include/quelto_internal.h"  // the entry point, as hosts see it
+#include <quelto_internal.h>  // the entry point, as hosts see it
+
 #include "../lua/compat.h"
 
 namespace quelto {
