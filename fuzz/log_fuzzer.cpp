@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "expected_message.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 #include "output_checks.h"
 #include "value_graph.h"
 

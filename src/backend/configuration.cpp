@@ -6,23 +6,15 @@
 #include <log4cpp/SyslogAppender.hh>
 #include <new>
 
+#include "attachments.h"
 #include "category_snapshot.h"
+#include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
 #include "shared_appenders.h"
 
 namespace quelto::backend {
 namespace {
-
-// log4cpp's registration function is private to its appenders. An explicit
-// instantiation may name a private member (access is not checked there),
-// which lets this template define `register_appender` as a call of it.
-void register_appender(log4cpp::Appender* appender);
-template <void (*Register)(log4cpp::Appender*)>
-struct RegistryAccess {
-  friend void register_appender(log4cpp::Appender* appender) { Register(appender); }
-};
-template struct RegistryAccess<&log4cpp::Appender::_addAppender>;
 
 using log4cpp::AppenderSet;
 
@@ -60,7 +52,14 @@ void settle(const CategorySnapshot& before, bool failed) {
   AppenderSet& created = created_appenders();
   // Only the named categories can have changed, so only they can hold what
   // a failed run attached; undone, every category holds what it held before.
-  AppenderSet attached = failed ? before.attached_to_named() : note_shared_appenders();
+  AppenderSet attached;
+  if (failed) {
+    attached = before.attached_to_named();
+  } else {
+    const Attachments now = current_attachments();
+    note_shared_appenders(now);
+    attached = now.all();
+  }
   for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
     // configurator has made all its new ones, so no address is reused.
@@ -115,7 +114,7 @@ void configure_from_file(const std::string& path) {
 bool reopen_appenders() {
   const ExclusiveUse alone;  // no configuration is making appenders meanwhile
   bool reopened = true;
-  for (log4cpp::Appender* appender : attached_appenders()) reopened &= appender->reopen();
+  for (log4cpp::Appender* appender : current_attachments().all()) reopened &= appender->reopen();
   return reopened;
 }
 

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "backend/log4cpp_internals.h"
 #include "lua_fixture.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 
 namespace quelto::test {
 namespace {
@@ -224,8 +225,12 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   for (int level = 1; level < 256; ++level) deep += "d.";
   const std::string deepest = properties("deep.properties", deep + "d=INFO\n");
   const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
+  const std::string unknown = properties("unknown.properties", " log4cpp.quelto.asink = true\n");
+  const std::string not_ours = properties("not_ours.properties", "quelto=1\nqueltox.y=2\n");
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
+      {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
+      {not_ours, ""},
       {fifo, prefix + fifo + " is not a regular file"},
       {"/dev/zero", prefix + "/dev/zero is not a regular file"},
       {dir_.string(), prefix + dir_.string() + " is not a regular file"},
@@ -253,6 +258,26 @@ TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   log4cpp::Category::getInstance("cfg.other").info("other");
   EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
   EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
+}
+
+// The private members the module reads, against log4cpp's public answers: a
+// library that does not match its header fails here.
+TEST(Log4cppInternals, AgreeWithThePublicApi) {
+  log4cpp::Category& leaf = log4cpp::Category::getInstance("internals.a.b.c");
+  log4cpp::Category& middle = log4cpp::Category::getInstance("internals.a");
+  for (const int priority : {log4cpp::Priority::ERROR, log4cpp::Priority::NOTSET}) {
+    middle.setPriority(priority);
+    for (const auto* category : {&leaf, &middle, &log4cpp::Category::getRoot()}) {
+      EXPECT_EQ(backend::chained_priority(*category), category->getChainedPriority());
+    }
+  }
+  bool destroyed = false;
+  auto* first = new HostAppender("internals.appender", &destroyed);
+  auto* second = new HostAppender("internals.appender", &destroyed);  // takes the name
+  backend::register_appender(first);
+  EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
+  delete second;
+  delete first;
 }
 
 }  // namespace
