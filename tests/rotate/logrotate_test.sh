@@ -24,8 +24,8 @@ log4cpp.appender.file.layout=PatternLayout
 log4cpp.appender.file.layout.ConversionPattern=%m%n
 EOF_PROPERTIES
 
-# rotate WAY OPTIONS SCRIPTS: five rotations, one every 0.2 s, while the
-# writer logs.
+# rotate WAY OPTIONS SCRIPTS: five rotations, each 0.2 s after the writer
+# reopened, while the writer logs.
 rotate() {
   local way=$1 options=$2 scripts=$3 run
   rm -f "$tmp"/app.log* "$tmp"/*.flag "$tmp/state"
@@ -41,9 +41,10 @@ EOF_CONF
   sleep 0.2
   for run in 1 2 3 4 5; do
     "$logrotate" -f -s "$tmp/state" "$tmp/rotate.conf" || echo "logrotate failed" >&2
+    # The next rotation after the writer has reopened, however slowly it runs.
+    while [ -e "$tmp/reopen.flag" ]; do sleep 0.05; done
     sleep 0.2
   done
-  while [ -e "$tmp/reopen.flag" ]; do sleep 0.05; done
   touch "$tmp/stop.flag"
   wait "$writer"
   local logged rotated
