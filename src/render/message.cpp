@@ -1,5 +1,6 @@
 #include "message.h"
 
+#include "../lua/native_stack.h"
 #include "table_traverser.h"
 #include "write_basetype.h"
 #include "write_line.h"
@@ -38,6 +39,7 @@ void render(lua_State* L, int first, MessageBuffer& message) {
 }  // namespace
 
 void render_arguments(lua_State* L, int first, MessageBuffer& message, const Style& style) {
+  const lua::RenderingFrame frame;  // where nesting is measured from on a fiber's stack
   if (style.max_bytes != 0) message.set_bound(style.max_bytes);
   if (style.format == Style::Format::Line) {
     render<Form::Line>(L, first, message);
