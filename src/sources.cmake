@@ -8,6 +8,7 @@ set(QUELTO_SOURCES
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
   backend/priorities.cpp
+  backend/properties_check.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
   backend/record.cpp

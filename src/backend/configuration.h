@@ -11,9 +11,11 @@
 // Appenders it did not create (the host's own) are never touched, and
 // neither is one that is still attached to any category.
 //
-// A configuration that fails is undone: every category gets back the
-// appenders, priority and additivity it had, and the appenders the failed
-// run attached are released. What log4cpp gives no way to find again, and so
+// A file that log4cpp would refuse is refused before log4cpp sees it
+// (properties_check.h), so it makes no appender. A configuration that fails
+// all the same is undone: every category gets back the appenders, priority
+// and additivity it had, and the appenders the failed run attached are
+// released. What log4cpp gives no way to find again, and so
 // stays open until the process ends: an appender that the file defines but no
 // category uses, successful or not.
 #pragma once

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "module_settings.h"
+#include "properties_check.h"
 
 namespace quelto::backend {
 
@@ -39,8 +40,14 @@ struct PropertiesFile {
 PropertiesFile read_properties(const std::string& path);
 
 /// The checks of read_properties on a text already read; `source` names it
-/// in errors (a file's path).
+/// in errors (a file's path). Last, what log4cpp would refuse of it
+/// (properties_check.h).
 PropertiesFile check_properties(std::string text, const std::string& source);
+
+/// The text's keys and values as log4cpp's reader makes them: line by line,
+/// the first value of a key kept, `${name}` replaced by the environment's
+/// `name`, else by the value of the key `name` read so far, else by nothing.
+Log4cppProperties log4cpp_properties(const std::string& text);
 
 /// log4cpp's white space, which its reader trims from keys and values.
 inline constexpr char kLog4cppSpace[] = " \t\r\n";

@@ -13,6 +13,10 @@ inline constexpr char kConfigureNoFile[] = "File %s does not exist";  // log4cpp
 inline constexpr char kConfigureNotRegular[] = "File %s is not a regular file";
 inline constexpr char kConfigureTooLarge[] = "File %s is larger than %ld bytes";
 inline constexpr char kConfigureTooDeep[] = "File %s names a category of more than %d levels";
+// What configure refuses of a file that log4cpp would take (after kConfigureFailure).
+inline constexpr char kConfigureNoFileName[] = "Appender '%s' has no fileName";
+inline constexpr char kConfigureFileWaits[] =
+    "Appender '%s' would wait to open %s: a FIFO that no process reads";
 // The module's own keys of a properties file (after kConfigureFailure).
 inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
 inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";

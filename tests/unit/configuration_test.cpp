@@ -53,10 +53,10 @@ class Configuration : public LuaTest {
   ~Configuration() override { fs::remove_all(dir_); }
 
   /// Writes a properties file (with a root category, which log4cpp
-  /// requires, unless the text starts with one) and returns its path.
+  /// requires, unless the text names one) and returns its path.
   std::string properties(const std::string& name, const std::string& text) {
     const fs::path path = dir_ / name;
-    const bool has_root = text.rfind("log4cpp.rootCategory", 0) == 0;
+    const bool has_root = text.find("rootCategory") != std::string::npos;
     std::ofstream(path) << (has_root ? "" : "log4cpp.rootCategory=WARN\n") << text;
     return path.string();
   }
@@ -182,11 +182,16 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
                              "log4cpp.category.cfg.undo=ERROR, fu\n" +
                              "log4cpp.additivity.cfg.undo=false\n" + file_appender("fu", "u.log"));
   ASSERT_EQ(configure(good), "");
+  root.warn("before");
   log4cpp::Appender* root_appender = only_appender("");
   log4cpp::Appender* kept_appender = only_appender("cfg.undo");
-  // Each fails after the configurator changed the root or cfg.undo, and the
-  // last after it attached an appender of its own to cfg.undo and made a category.
+  // log4cpp would fail each after it changed the root or cfg.undo, or after
+  // it made appenders: opened f.log, a syslog socket, truncated r.log (fr
+  // again, append=false). None of it may happen, a thousand times over.
   const std::string ff = file_appender("ff", "f.log");
+  const std::string syslog =
+      "log4cpp.appender.fs=SyslogAppender\nlog4cpp.appender.fs.syslogHost="
+      "127.0.0.1\nlog4cpp.appender.fs.layout=BasicLayout\n";
   const std::vector<std::pair<std::string, std::string>> failing = {
       {"log4cpp.rootCategory=DEBUG, nosuch\n",
        "Appender 'nosuch' not found for category 'rootCategory'"},
@@ -195,11 +200,24 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
        "log4cpp.additivity.cfg.undo=true\nlog4cpp.category.cfg.zz=INFO, nosuch\n" +
            ff,
        "Appender 'nosuch' not found for category 'cfg.zz'"},
+      {ff + "log4cpp.appender.fp=ConsoleAppender\nlog4cpp.appender.fp.layout=PatternLayout\n"
+            "log4cpp.appender.fp.layout.ConversionPattern=%Q %m%n\n",
+       "unknown conversion specifier 'Q' in '%Q %m%n' at index 2"},
+      {"# no rootCategory\nlog4cpp.category.cfg.undo=DEBUG, ff\n" + ff,
+       "Unable to find category: rootCategory"},
+      {ff + "log4cpp.appender.fx=NoSuchAppender\n",
+       "Appender 'fx' has unknown type 'NoSuchAppender'"},
+      {syslog + "log4cpp.category.cfg.undo=LOUD\n",
+       "unknown priority name: 'LOUD' for category 'cfg.undo'"},
+      {file_appender("fr", "r.log") + "log4cpp.appender.fr.append=false\n" +
+           "log4cpp.rootCategory=INFO, fr, nosuch\n",
+       "Appender 'nosuch' not found for category 'rootCategory'"},
   };
   const int descriptors = open_descriptors();
   for (const auto& [text, error] : failing) {
     const std::string path = properties("failing.properties", text);
     EXPECT_EQ(configure(path), "log4cpp configure failure: " + error) << text;
+    for (int i = 1; i < 1000; ++i) configure(path);
     EXPECT_EQ(only_appender(""), root_appender) << text;
     EXPECT_EQ(only_appender("cfg.undo"), kept_appender) << text;
     EXPECT_EQ(root.getPriority(), log4cpp::Priority::WARN) << text;
@@ -209,11 +227,11 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
   const log4cpp::Category& made = log4cpp::Category::getInstance("cfg.undo.new");
   EXPECT_EQ(made.getPriority(), log4cpp::Priority::NOTSET);
   EXPECT_TRUE(made.getAllAppenders().empty());
-  EXPECT_EQ(open_descriptors(), descriptors);  // the failed run's f.log was closed
+  EXPECT_EQ(open_descriptors(), descriptors);
   EXPECT_EQ(log4cpp::Appender::getAppender("fu"), kept_appender);
   root.warn("root");
   kept.error("undo");
-  EXPECT_EQ(read("r.log"), "root\n");
+  EXPECT_EQ(read("r.log"), "before\nroot\n");
   EXPECT_EQ(read("u.log"), "undo\n");
 }
 
@@ -227,8 +245,28 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
   const std::string unknown = properties("unknown.properties", " log4cpp.quelto.asink = true\n");
   const std::string not_ours = properties("not_ours.properties", "quelto=1\nqueltox.y=2\n");
+  // An appender whose open would wait, or has no file to open; then what
+  // log4cpp takes, however odd: the first of two values, a substitution,
+  // class names with packages, a target in capitals, an appender without a
+  // layout, a nameless appender key, NOTSET below the root.
+  const std::string waits = properties("waits.properties",
+                                       "log4cpp.appender.fq=FileAppender\n"
+                                       "log4cpp.appender.fq.fileName=" +
+                                           fifo + "\n");
+  const std::string no_file =
+      properties("no_file.properties", "log4cpp.appender.fn=FileAppender\n");
+  const std::string odd = properties(
+      "odd.properties",
+      "P=INFO\nlog4cpp.rootCategory=${P}\nlog4cpp.category.cfg.odd=NOTSET, fa\n"
+      "log4j.appender.fa=org.apache.log4j.ConsoleAppender\nlog4cpp.appender.fa=NoSuchAppender\n"
+      "log4cpp.appender.fa.target= StdErr \nlog4cpp.appender.fa.layout=x.SimpleLayout\n"
+      "log4cpp.appender.fz=AbortAppender\nlog4cpp.appender.=NoSuchAppender\n");
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
+      {waits, "log4cpp configure failure: Appender 'fq' would wait to open " + fifo +
+                  ": a FIFO that no process reads"},
+      {no_file, "log4cpp configure failure: Appender 'fn' has no fileName"},
+      {odd, ""},
       {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
       {not_ours, ""},
       {fifo, prefix + fifo + " is not a regular file"},
