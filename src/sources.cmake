@@ -4,6 +4,8 @@ set(QUELTO_SOURCES
   backend/category_snapshot.cpp
   backend/chained_priority.cpp
   backend/configuration.cpp
+  backend/date_format.cpp
+  backend/pattern_layout.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
   backend/shared_appenders.cpp
