@@ -5,9 +5,10 @@
 // Like the module, it links no Lua library: the interpreter provides it.
 #include <charconv>
 #include <log4cpp/Category.hh>
-#include <lua.hpp>
 #include <new>
 #include <string>
+
+#include "lua/compat.h"
 
 namespace {
 
@@ -24,13 +25,14 @@ bool join_and_log(lua_State* L) {
   try {
     std::string text;
     char number[40];
+    long long integer = 0;
     for (int i = 2, top = lua_gettop(L); i <= top; ++i) {
       if (lua_type(L, i) == LUA_TSTRING) {
         std::size_t size = 0;
         const char* s = lua_tolstring(L, i, &size);
         text.append(s, size);
-      } else if (lua_isinteger(L, i)) {
-        const auto r = std::to_chars(number, number + sizeof number, lua_tointeger(L, i));
+      } else if (quelto::lua::integer_value(L, i, &integer)) {
+        const auto r = std::to_chars(number, number + sizeof number, integer);
         text.append(number, r.ptr);
       } else {
         const auto r = std::to_chars(number, number + sizeof number, lua_tonumber(L, i),

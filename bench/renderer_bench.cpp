@@ -2,9 +2,9 @@
 // rendered into a message, with no logger, gate or log4cpp around them.
 #include <benchmark/benchmark.h>
 
-#include <lua.hpp>
 #include <string>
 
+#include "lua/compat.h"
 #include "render/message.h"
 #include "render/message_buffer.h"
 #include "render/style.h"
