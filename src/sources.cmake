@@ -5,6 +5,7 @@ set(QUELTO_SOURCES
   backend/chained_priority.cpp
   backend/configuration.cpp
   backend/date_format.cpp
+  backend/fast_layouts.cpp
   backend/pattern_layout.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp

@@ -5,8 +5,10 @@
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <new>
+#include <optional>
 
 #include "category_snapshot.h"
+#include "fast_layouts.h"
 #include "process_lock.h"
 #include "properties_file.h"
 #include "shared_appenders.h"
@@ -94,6 +96,13 @@ void settle(const CategorySnapshot& before, bool failed) {
   }
 }
 
+// The appenders attached now that were not before: those the run made.
+AppenderSet made_since(const CategorySnapshot& before) {
+  AppenderSet made = attached_appenders();
+  for (log4cpp::Appender* appender : before.attached()) made.erase(appender);
+  return made;
+}
+
 }  // namespace
 
 void configure_from_file(const std::string& path) {
@@ -103,13 +112,17 @@ void configure_from_file(const std::string& path) {
   const MemoryFile file(properties.text);
   const ExclusiveUse alone;
   const CategorySnapshot before(properties.categories);
+  std::optional<FastLayouts> layouts;
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
+    // Made before anything is settled: a failure to make them fails the run.
+    layouts.emplace(made_since(before));
   } catch (...) {
     settle(before, true);
     throw;
   }
   settle(before, false);
+  layouts->install();
 }
 
 bool reopen_appenders() {

@@ -3,16 +3,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <log4cpp/Appender.hh>
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/FileAppender.hh>
+#include <log4cpp/NDC.hh>
+#include <log4cpp/PatternLayout.hh>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <typeinfo>
 #include <vector>
 
+#include "backend/pattern_layout.h"
 #include "lua_fixture.h"
 #include "module/module_functions.h"
 
@@ -61,10 +68,11 @@ class Configuration : public LuaTest {
   }
 
   /// A file appender `appender` into `file` (in the test's directory), "%m%n".
-  std::string file_appender(const std::string& appender, const std::string& file) {
+  std::string file_appender(const std::string& appender, const std::string& file,
+                            const std::string& pattern = "%m%n") {
     const std::string key = "log4cpp.appender." + appender;
     return key + "=FileAppender\n" + key + ".fileName=" + (dir_ / file).string() + "\n" + key +
-           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=%m%n\n";
+           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=" + pattern + "\n";
   }
 
   std::string read(const std::string& file) {
@@ -94,6 +102,14 @@ class Configuration : public LuaTest {
     const log4cpp::AppenderSet appenders =
         log4cpp::Category::getInstance(category).getAllAppenders();
     return appenders.size() == 1 ? *appenders.begin() : nullptr;
+  }
+
+  /// The layout of an appender that has one.
+  static log4cpp::Layout& layout_of(log4cpp::Appender* appender) {
+    struct Peek : log4cpp::LayoutAppender {
+      using LayoutAppender::_getLayout;
+    };
+    return (dynamic_cast<log4cpp::LayoutAppender&>(*appender).*(&Peek::_getLayout))();
   }
 
   fs::path dir_;
@@ -253,6 +269,50 @@ TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   log4cpp::Category::getInstance("cfg.other").info("other");
   EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
   EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
+}
+
+TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
+  auto* host = new log4cpp::FileAppender("host.file", (dir_ / "host.log").string());
+  auto* host_layout = new log4cpp::PatternLayout();
+  host_layout->setConversionPattern("%p %m%n");
+  host->setLayout(host_layout);
+  log4cpp::Category::getInstance("cfg.hostfile").addAppender(host);  // the category owns it
+  const std::string pattern = "%-6p|%c{1}|%.3x|%m%n";
+  ASSERT_EQ(configure(properties("fast.properties", "log4cpp.category.cfg.fast.one=INFO, ff\n" +
+                                                        file_appender("ff", "fast.log", pattern))),
+            "");
+  const log4cpp::Layout& made = layout_of(only_appender("cfg.fast.one"));
+  ASSERT_EQ(typeid(made), typeid(backend::FastPatternLayout));
+  EXPECT_EQ(static_cast<const backend::FastPatternLayout&>(made).getConversionPattern(), pattern);
+  EXPECT_EQ(&layout_of(host), host_layout);
+  log4cpp::NDC::push("request");
+  log4cpp::Category::getInstance("cfg.fast.one").warn("through the module's");
+  log4cpp::NDC::pop();
+  log4cpp::Category::getInstance("cfg.hostfile").warn("through the host's");
+  EXPECT_EQ(read("fast.log"), "WARN  |one|req|through the module's\n");
+  EXPECT_EQ(read("host.log"), "WARN through the host's\n");
+  log4cpp::Category::getInstance("cfg.hostfile").removeAllAppenders();
+}
+
+// The host's records reach the appenders from threads of the host's, which
+// take no lock of the module's, while configurations replace the layouts.
+TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
+  const std::string file =
+      properties("threads.properties", "log4cpp.category.cfg.t=INFO, ft\n" +
+                                           file_appender("ft", "t.log", "%d{%l} %-5p %c %m%n"));
+  ASSERT_EQ(configure(file), "");
+  std::atomic<bool> stop{false};
+  std::thread host([&stop] {
+    log4cpp::Category& category = log4cpp::Category::getInstance("cfg.t.host");
+    while (!stop) category.info("host");
+  });
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(configure(file), "");
+  stop = true;
+  host.join();
+  std::istringstream lines(read("t.log"));
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(line.substr(3), " INFO  cfg.t.host host");
+  }
 }
 
 }  // namespace
