@@ -96,14 +96,15 @@ TEST_F(PatternLayoutTest, EdgeCasesAsLog4cppWritesThem) {
     std::string text;
   } rows[] = {
       {"%d %p %c %m%n", "2023-11-14 23:13:20,123 INFO app.db.pool h\xc3\xa9llo\n"},
-      {"[%8p][%-8p][%.2p][%3.1p][%-3.1p]", "[    INFO][INFO    ][IN][  I][I  ]"},
+      {"[%8p][%-8p][%.3p][%.4p][%3.1p][%-3.1p]", "[    INFO][INFO    ][INF][INFO][  I][I  ]"},
       {"%c{1}|%c{2}|%c{9}|%c{0}|%c{-1}|%c{x}|%c{ 2}|%c{99999999999}|%.5c",
        "pool|db.pool|app.db.pool|app.db.pool|app.db.pool|app.db.pool|db.pool|app.db.pool|app.d"},
       {"%d{ISO8601}|%d{ABSOLUTE}|%d{DATE}|%d{}",
        "2023-11-14 23:13:20,123|23:13:20,123|14 Nov 2023 23:13:20,123|2023-11-14 23:13:20,123"},
-      // %l is spliced in before strftime reads the format: "%E123".
-      {"%d{%H:%M:%S,%l}|%d{%l %l}|%d{%Y}|%d{%E%l}|%d{%%%l}|%d{x%q}",
-       "23:13:20,123|123 11|2023|%E123|%123|x%q"},
+      // %l is spliced in before strftime reads the format: "%5E1" is one
+      // conversion (unknown, so copied and filled to 5), "%5E" another.
+      {"%d{%H:%M:%S,%l}|%d{%l %l}|%d{%Y}|%d{%5E%l}|%d{%%%l}|%d{x%q}",
+       "23:13:20,123|123 11|2023| %5E123|%123|x%q"},
       {"%x|%-7x|%u|%R|%t", "req-7|req-7  |4242|1700000000|" + events[0].threadName},
       {"%r", since_start},
       {"%8%%m|%.3n%m|%9m{x}",
@@ -231,6 +232,7 @@ class RandomPattern {
   std::string message() {
     std::string m = pick_of({"", "user 42 logged in", "h\xc3\xa9llo %m %d{", "line\nnext",
                              "\xf0\x9f\x98\x80 \xe2\x82\xac"});
+    if (pick(10) == 0) m += std::string("\0nul", 4);
     if (pick(8) == 0) m = std::string(1000 + pick(9000), "ab\xc3\xa9 "[pick(4)]) + m;
     return m;
   }
@@ -257,35 +259,44 @@ TEST_F(PatternLayoutTest, RandomPatternsAndEventsWriteTheSameBytes) {
 }
 
 // The time texts each thread keeps: formats of several layouts in turn, in
-// one second and across seconds, from threads at once.
+// one second and across seconds, from three threads at once through the same
+// layouts, each thread at seconds of its own.
 TEST_F(PatternLayoutTest, TimeTextsKeptPerThreadAndFormat) {
   const std::vector<std::string> patterns = {"%d",     "%d{%H:%M:%S.%l}", "%d{DATE}", "%d{%s %l}",
-                                             "%d{%Y}", "%d{%l%M}",        "%d{%E%l}"};
-  std::vector<log4cpp::LoggingEvent> events;
-  for (unsigned s : {1700000000u, 1700000000u, 1700000001u, 1700000000u, 1711846800u})
-    for (unsigned us : {0u, 999999u, 5000u}) events.push_back(event("a", "m", "", 600, s, us));
-  std::vector<std::vector<std::string>> expected(patterns.size());
-  for (std::size_t i = 0; i < patterns.size(); ++i) {
-    log4cpp::PatternLayout theirs;
-    theirs.setConversionPattern(patterns[i]);
-    for (const log4cpp::LoggingEvent& e : events) expected[i].push_back(theirs.format(e));
+                                             "%d{%Y}", "%d{%l%M}",        "%d{%5E%l}"};
+  constexpr int kThreads = 3;
+  std::vector<log4cpp::LoggingEvent> events[kThreads];
+  std::vector<std::string> expected[kThreads];  // per event, then per pattern
+  for (int t = 0; t < kThreads; ++t) {
+    const unsigned base = 1700000000u + 3456789u * t;  // 40 days apart
+    for (unsigned s : {base, base, base + 1, base, base + 7200}) {
+      for (unsigned us : {0u, 999999u, 5000u}) events[t].push_back(event("a", "m", "", 600, s, us));
+    }
+    for (const log4cpp::LoggingEvent& e : events[t]) {
+      for (const std::string& p : patterns) {
+        log4cpp::PatternLayout theirs;
+        theirs.setConversionPattern(p);
+        expected[t].push_back(theirs.format(e));
+      }
+    }
   }
   std::vector<FastPatternLayout> ours(patterns.size());
   for (std::size_t i = 0; i < patterns.size(); ++i) ours[i].setConversionPattern(patterns[i]);
-  auto check = [&](int rounds, std::vector<std::string>* failures) {
-    for (int r = 0; r < rounds; ++r) {
-      for (std::size_t e = 0; e < events.size(); ++e) {
-        for (std::size_t i = 0; i < ours.size(); ++i) {
-          const std::string got = ours[i].format(events[e]);
-          if (got != expected[i][e]) failures->push_back(got + " for " + expected[i][e]);
+  std::vector<std::string> failures[kThreads];
+  auto check = [&](int t) {
+    for (int round = 0; round < 2000; ++round) {
+      std::size_t k = 0;
+      for (const log4cpp::LoggingEvent& e : events[t]) {
+        for (FastPatternLayout& layout : ours) {
+          const std::string got = layout.format(e);
+          if (got != expected[t][k++]) failures[t].push_back(got);
         }
       }
     }
   };
-  std::vector<std::string> failures[3];
-  std::thread a(check, 300, &failures[0]);
-  std::thread b(check, 300, &failures[1]);
-  check(300, &failures[2]);
+  std::thread a(check, 1);
+  std::thread b(check, 2);
+  check(0);
   a.join();
   b.join();
   for (const auto& f : failures) EXPECT_TRUE(f.empty()) << f.size() << " wrong, first " << f[0];
