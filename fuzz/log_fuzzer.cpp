@@ -32,7 +32,7 @@
 
 #include "backend/pattern_layout.h"
 #include "expected_message.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 #include "output_checks.h"
 #include "value_graph.h"
 

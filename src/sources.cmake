@@ -1,22 +1,27 @@
 # The module's sources: the one list that the module, the static library,
 # the fuzz target and hosts on Lua compiled as C++ are built from.
 set(QUELTO_SOURCES
+  backend/attachments.cpp
+  backend/categories.cpp
   backend/category_snapshot.cpp
-  backend/chained_priority.cpp
   backend/configuration.cpp
   backend/date_format.cpp
   backend/fast_layouts.cpp
+  backend/log4cpp_internals.cpp
+  backend/module_settings.cpp
   backend/pattern_layout.cpp
+  backend/priorities.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
+  backend/record.cpp
   backend/shared_appenders.cpp
   lua/compat.cpp
   lua/guard.cpp
   lua/native_stack.cpp
   lua/protected.cpp
   module/fast_methods.cpp
+  module/category_methods.cpp
   module/logger.cpp
-  module/logger_methods.cpp
   module/logger_options.cpp
   module/module.cpp
   module/module_functions.cpp

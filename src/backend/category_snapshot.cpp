@@ -1,30 +1,10 @@
 #include "category_snapshot.h"
 
 #include <log4cpp/Category.hh>
-#include <memory>
-#include <vector>
+
+#include "attachments.h"
 
 namespace quelto::backend {
-namespace {
-
-using Categories = std::unique_ptr<std::vector<log4cpp::Category*>>;
-
-Categories current_categories() {
-  return Categories(log4cpp::Category::getCurrentCategories());
-}
-
-}  // namespace
-
-log4cpp::AppenderSet attached_appenders() {
-  log4cpp::AppenderSet attached;
-  const Categories categories = current_categories();
-  for (log4cpp::Category* category : *categories) {
-    const log4cpp::AppenderSet appenders = category->getAllAppenders();
-    attached.insert(appenders.begin(), appenders.end());
-  }
-  return attached;
-}
-
 namespace {
 
 CategorySnapshot::State state_of(log4cpp::Category& category) {
@@ -55,7 +35,7 @@ void put_back(log4cpp::Category& category, const CategorySnapshot::State& state)
 }  // namespace
 
 CategorySnapshot::CategorySnapshot(const std::set<std::string>& names)
-    : attached_(attached_appenders()) {
+    : attached_(current_attachments().all()) {
   log4cpp::Category& root = log4cpp::Category::getRoot();
   states_.emplace(&root, state_of(root));
   for (const std::string& name : names) {

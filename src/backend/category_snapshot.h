@@ -55,7 +55,4 @@ class CategorySnapshot {
   log4cpp::AppenderSet attached_;
 };
 
-/// The appenders attached to any category now.
-log4cpp::AppenderSet attached_appenders();
-
 }  // namespace quelto::backend

@@ -7,24 +7,16 @@
 #include <new>
 #include <optional>
 
+#include "attachments.h"
 #include "category_snapshot.h"
 #include "fast_layouts.h"
+#include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
 #include "shared_appenders.h"
 
 namespace quelto::backend {
 namespace {
-
-// log4cpp's registration function is private to its appenders. An explicit
-// instantiation may name a private member (access is not checked there),
-// which lets this template define `register_appender` as a call of it.
-void register_appender(log4cpp::Appender* appender);
-template <void (*Register)(log4cpp::Appender*)>
-struct RegistryAccess {
-  friend void register_appender(log4cpp::Appender* appender) { Register(appender); }
-};
-template struct RegistryAccess<&log4cpp::Appender::_addAppender>;
 
 using log4cpp::AppenderSet;
 
@@ -62,7 +54,14 @@ void settle(const CategorySnapshot& before, bool failed) {
   AppenderSet& created = created_appenders();
   // Only the named categories can have changed, so only they can hold what
   // a failed run attached; undone, every category holds what it held before.
-  AppenderSet attached = failed ? before.attached_to_named() : note_shared_appenders();
+  AppenderSet attached;
+  if (failed) {
+    attached = before.attached_to_named();
+  } else {
+    const Attachments now = current_attachments();
+    note_shared_appenders(now);
+    attached = now.all();
+  }
   for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
     // configurator has made all its new ones, so no address is reused.
@@ -96,13 +95,6 @@ void settle(const CategorySnapshot& before, bool failed) {
   }
 }
 
-// The appenders attached now that were not before: those the run made.
-AppenderSet made_since(const CategorySnapshot& before) {
-  AppenderSet made = attached_appenders();
-  for (log4cpp::Appender* appender : before.attached()) made.erase(appender);
-  return made;
-}
-
 }  // namespace
 
 void configure_from_file(const std::string& path) {
@@ -116,19 +108,19 @@ void configure_from_file(const std::string& path) {
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
     // Made before anything is settled: a failure to make them fails the run.
-    layouts.emplace(made_since(before));
+    if (properties.settings.fast_layout) layouts.emplace(current_attachments(), before.attached());
   } catch (...) {
     settle(before, true);
     throw;
   }
   settle(before, false);
-  layouts->install();
+  if (layouts) layouts->install();
 }
 
 bool reopen_appenders() {
   const ExclusiveUse alone;  // no configuration is making appenders meanwhile
   bool reopened = true;
-  for (log4cpp::Appender* appender : attached_appenders()) reopened &= appender->reopen();
+  for (log4cpp::Appender* appender : current_attachments().all()) reopened &= appender->reopen();
   return reopened;
 }
 

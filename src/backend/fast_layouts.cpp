@@ -7,27 +7,12 @@
 #include <typeinfo>
 #include <utility>
 
+#include "attachments.h"
+#include "log4cpp_internals.h"
 #include "pattern_layout.h"
 
 namespace quelto::backend {
 namespace {
-
-// log4cpp keeps an appender's layout and a category's appender mutex to
-// itself. An explicit instantiation may name a private or protected member
-// (access is not checked there), which lets these templates define the two
-// accessors.
-log4cpp::Layout& (log4cpp::LayoutAppender::*layout_of())();
-log4cpp::threading::Mutex log4cpp::Category::*appender_mutex();
-template <log4cpp::Layout& (log4cpp::LayoutAppender::*Get)()>
-struct LayoutAccess {
-  friend log4cpp::Layout& (log4cpp::LayoutAppender::*layout_of())() { return Get; }
-};
-template struct LayoutAccess<&log4cpp::LayoutAppender::_getLayout>;
-template <log4cpp::threading::Mutex log4cpp::Category::*Member>
-struct MutexAccess {
-  friend log4cpp::threading::Mutex log4cpp::Category::*appender_mutex() { return Member; }
-};
-template struct MutexAccess<&log4cpp::Category::_appenderSetMutex>;
 
 int depth(const log4cpp::Category& category) {
   int levels = 0;
@@ -49,11 +34,12 @@ struct FastLayouts::Held {
   log4cpp::threading::Mutex* mutex;
 };
 
-FastLayouts::FastLayouts(const log4cpp::AppenderSet& appenders) {
-  for (log4cpp::Appender* appender : appenders) {
+FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before) {
+  for (log4cpp::Appender* appender : now.all()) {
+    if (before.count(appender) != 0) continue;  // not made by this configuration
     auto* with_layout = dynamic_cast<log4cpp::LayoutAppender*>(appender);
     if (with_layout == nullptr) continue;
-    const log4cpp::Layout& layout = (with_layout->*layout_of())();
+    const log4cpp::Layout& layout = layout_of(*with_layout);
     if (typeid(layout) != typeid(log4cpp::PatternLayout)) continue;
     auto ours = std::make_unique<FastPatternLayout>();
     // A pattern log4cpp took, which ours takes too.
@@ -62,10 +48,8 @@ FastLayouts::FastLayouts(const log4cpp::AppenderSet& appenders) {
     exchanges_.push_back(Exchange{with_layout, std::move(ours)});
   }
   if (exchanges_.empty()) return;
-  const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
-      log4cpp::Category::getCurrentCategories());
-  for (log4cpp::Category* category : *categories) {
-    mutexes_.push_back(Held{depth(*category), &(category->*appender_mutex())});
+  for (log4cpp::Category* category : now.categories) {
+    mutexes_.push_back(Held{depth(*category), &appender_mutex(*category)});
   }
   std::sort(mutexes_.begin(), mutexes_.end(),
             [](const Held& a, const Held& b) { return a.depth > b.depth; });

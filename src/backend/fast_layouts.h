@@ -19,14 +19,17 @@
 
 namespace quelto::backend {
 
+struct Attachments;
+
 /// The module's layouts for some appenders, made and waiting to take the
 /// place of log4cpp's.
 class FastLayouts {
  public:
-  /// Makes a FastPatternLayout of the same pattern for each appender of
-  /// `appenders` whose layout is exactly log4cpp's PatternLayout (a subclass
-  /// is its own), and everything `install` needs. Throws std::bad_alloc.
-  explicit FastLayouts(const log4cpp::AppenderSet& appenders);
+  /// Makes a FastPatternLayout of the same pattern for each appender attached
+  /// `now` and not `before` whose layout is exactly log4cpp's PatternLayout
+  /// (a subclass is its own), and everything `install` needs. Throws
+  /// std::bad_alloc.
+  FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before);
   ~FastLayouts();
   FastLayouts(FastLayouts&&) noexcept;
 

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "../lua/messages.h"
+#include "categories.h"
 
 namespace quelto::backend {
 namespace {
@@ -46,34 +47,43 @@ std::string logical_line(std::string_view raw) {
   return line;
 }
 
-// The category a line of the file names, as log4cpp reads it: the key is
-// what precedes the first '=' (before any '#', trimmed of `space`), less a
-// leading "log4cpp." or "log4j.", and names a category when it starts
-// "category.". Empty for any other line.
-std::string_view category_of(std::string_view line, const char* space) {
+std::string_view trimmed(std::string_view text, const char* space) {
+  const std::size_t first = text.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(space) + 1 - first);
+}
+
+}  // namespace
+
+std::optional<Property> property_of(std::string_view line, const char* space) {
   line = line.substr(0, line.find('#'));
   const std::size_t equals = line.find('=');
-  if (equals == std::string_view::npos) return {};
-  std::string_view key = line.substr(0, equals);
-  const std::size_t first = key.find_first_not_of(space);
-  if (first == std::string_view::npos) return {};
-  key = key.substr(first, key.find_last_not_of(space) + 1 - first);
+  if (equals == std::string_view::npos) return std::nullopt;
+  std::string_view key = trimmed(line.substr(0, equals), space);
   const std::string_view head = key.substr(0, key.find('.'));
   if (head == "log4cpp" || head == "log4j")
     key.remove_prefix(std::min(key.size(), head.size() + 1));
-  constexpr std::string_view kCategory = "category.";
-  if (key.substr(0, kCategory.size()) != kCategory) return {};
-  return key.substr(kCategory.size());
+  return Property{key, trimmed(line.substr(equals + 1), space)};
 }
 
-// log4cpp's trimming, and every kind of white space: the depth is checked
-// with both, which errs towards finding a category log4cpp would not see.
-constexpr char kLog4cppSpace[] = " \t\r\n";
+namespace {
+
+// The category a line of the file names, as log4cpp reads it with `space`
+// as white space: empty for a line that names none.
+std::string_view category_of(std::string_view line, const char* space) {
+  const std::optional<Property> property = property_of(line, space);
+  constexpr std::string_view kCategory = "category.";
+  if (!property || property->key.substr(0, kCategory.size()) != kCategory) return {};
+  return property->key.substr(kCategory.size());
+}
+
+// Every kind of white space: the depth is checked with it too, which errs
+// towards finding a category log4cpp would not see.
 constexpr char kAnySpace[] = " \t\r\n\f\v";
 
-// The categories the text names; throws for one that is too deep.
-std::set<std::string> category_names(const std::string& text, const std::string& path) {
-  std::set<std::string> names;
+// The categories the text names, and the module's own settings; throws for
+// a category that is too deep or a module key it refuses.
+void read_keys(const std::string& text, const std::string& path, PropertiesFile& file) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -86,13 +96,21 @@ std::set<std::string> category_names(const std::string& text, const std::string&
       }
     }
     const std::string_view name = category_of(line, kLog4cppSpace);
-    if (!name.empty()) names.emplace(name);
+    if (!name.empty()) file.categories.emplace(name);
+    if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
+      read_module_key(property->key, property->value, file.settings, file.module_keys);
+    }
     start = end + 1;
   }
-  return names;
 }
 
 }  // namespace
+
+PropertiesFile check_properties(std::string text, const std::string& source) {
+  PropertiesFile file{std::move(text), {}, {}, {}};
+  read_keys(file.text, source, file);
+  return file;
+}
 
 PropertiesFile read_properties(const std::string& path) {
   // Looked at before it is opened, so that no device is opened at all; a
@@ -119,8 +137,7 @@ PropertiesFile read_properties(const std::string& path) {
       throw failure(messages::kConfigureTooLarge, path, kMaxPropertiesBytes);
     }
   }
-  std::set<std::string> categories = category_names(text, path);
-  return {std::move(text), std::move(categories)};
+  return check_properties(std::move(text), path);
 }
 
 MemoryFile::MemoryFile(const std::string& text)

@@ -10,30 +10,50 @@
 // level, runs the native stack out.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+
+#include "module_settings.h"
 
 namespace quelto::backend {
 
 /// The most bytes a properties file may have; real ones have a few KiB.
 inline constexpr long kMaxPropertiesBytes = 1L << 20;
 
-/// The most dot-separated levels a category name may have, in a file as in
-/// `get_log`: log4cpp recurses once per level to create a category's parents.
-inline constexpr int kMaxCategoryLevels = 256;
-
-/// A properties file's text, and the categories it names (the root aside),
-/// as log4cpp reads its keys: those a configuration from it changes.
+/// A properties file's text, the categories it names (the root aside), as
+/// log4cpp reads its keys (those a configuration from it changes), and the
+/// module's own settings (its keys under "quelto.").
 struct PropertiesFile {
   std::string text;
   std::set<std::string> categories;
+  ModuleSettings settings;
+  std::set<std::string> module_keys;  // those read, each once
 };
 
 /// Reads the regular file at `path`. Throws `log4cpp::ConfigureFailure`
 /// when it cannot be opened, is not a regular file, is larger than
-/// kMaxPropertiesBytes or names a category of kMaxCategoryLevels levels or
-/// more; opening it never waits.
+/// kMaxPropertiesBytes, names a category of kMaxCategoryLevels levels or
+/// more, or has a module key it refuses; opening it never waits.
 PropertiesFile read_properties(const std::string& path);
+
+/// The checks of read_properties on a text already read; `source` names it
+/// in errors (a file's path).
+PropertiesFile check_properties(std::string text, const std::string& source);
+
+/// log4cpp's white space, which its reader trims from keys and values.
+inline constexpr char kLog4cppSpace[] = " \t\r\n";
+
+/// A line's key and value as log4cpp's reader takes them: the key is what
+/// precedes the first '=' (before any '#'), trimmed of `space` and less a
+/// leading "log4cpp." or "log4j."; the value what follows it, trimmed. None
+/// for a line without '='. Both point into `line`.
+struct Property {
+  std::string_view key;
+  std::string_view value;
+};
+std::optional<Property> property_of(std::string_view line, const char* space);
 
 /// A private file in memory holding a text, which log4cpp opens by name.
 class MemoryFile {

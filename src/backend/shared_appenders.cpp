@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <log4cpp/Category.hh>
 #include <map>
-#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
+
+#include "attachments.h"
 
 namespace quelto::backend {
 namespace {
@@ -44,7 +45,7 @@ std::uint64_t stripes_of(const Holders& table, const log4cpp::Category* category
 
 }  // namespace
 
-RecordUse::RecordUse(log4cpp::Category& category) noexcept : held_(0) {
+SharedAppenderUse::SharedAppenderUse(log4cpp::Category& category) noexcept : held_(0) {
   const Holders& table = holders();
   if (table.empty()) return;
   // The way log4cpp passes a record on: up the parents while additive.
@@ -57,39 +58,32 @@ RecordUse::RecordUse(log4cpp::Category& category) noexcept : held_(0) {
   }
 }
 
-RecordUse::~RecordUse() {
+SharedAppenderUse::~SharedAppenderUse() {
   for (std::uint64_t bits = held_; bits != 0; bits &= bits - 1) {
     pthread_mutex_unlock(&stripes[__builtin_ctzll(bits)].mutex);
   }
 }
 
-log4cpp::AppenderSet note_shared_appenders() {
-  const std::unique_ptr<std::vector<log4cpp::Category*>> categories(
-      log4cpp::Category::getCurrentCategories());
-  std::vector<log4cpp::AppenderSet> attached(categories->size());  // by index
-  std::map<log4cpp::Appender*, int> holding;                       // how many categories hold each
-  for (std::size_t i = 0; i < categories->size(); ++i) {
-    attached[i] = (*categories)[i]->getAllAppenders();
-    for (log4cpp::Appender* appender : attached[i]) ++holding[appender];
+void note_shared_appenders(const Attachments& now) {
+  std::map<log4cpp::Appender*, int> holding;  // how many categories hold each
+  for (const log4cpp::AppenderSet& held : now.appenders) {
+    for (log4cpp::Appender* appender : held) ++holding[appender];
   }
-  log4cpp::AppenderSet all;  // every appender held: the keys of `holding`
   std::map<log4cpp::Appender*, int> stripe;
   for (const auto& [appender, count] : holding) {
-    all.insert(all.end(), appender);
     if (count > 1) stripe.emplace(appender, static_cast<int>(stripe.size()) % kStripes);
   }
   Holders table;
-  for (std::size_t i = 0; i < categories->size(); ++i) {
+  for (std::size_t i = 0; i < now.categories.size(); ++i) {
     std::uint64_t bits = 0;
-    for (log4cpp::Appender* appender : attached[i]) {
+    for (log4cpp::Appender* appender : now.appenders[i]) {
       const auto found = stripe.find(appender);
       if (found != stripe.end()) bits |= std::uint64_t{1} << found->second;
     }
-    if (bits != 0) table.emplace_back((*categories)[i], bits);
+    if (bits != 0) table.emplace_back(now.categories[i], bits);
   }
   std::sort(table.begin(), table.end());
   holders().swap(table);  // the old table is freed here, under the lock
-  return all;
 }
 
 }  // namespace quelto::backend

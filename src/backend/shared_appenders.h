@@ -17,9 +17,6 @@
 #pragma once
 
 #include <cstdint>
-#include <log4cpp/Appender.hh>
-
-#include "process_lock.h"
 
 namespace log4cpp {
 class Category;
@@ -27,25 +24,25 @@ class Category;
 
 namespace quelto::backend {
 
-/// Holds, for its lifetime, the process-wide lock shared and the locks of the
-/// shared appenders that a record logged to `category` reaches: for handing
-/// a record to log4cpp.
-class RecordUse {
+struct Attachments;
+
+/// Holds, for its lifetime, the locks of the shared appenders that a record
+/// logged to `category` reaches: for handing a record to log4cpp. Taken while
+/// the process-wide lock is held shared, which guards what it reads.
+class SharedAppenderUse {
  public:
-  explicit RecordUse(log4cpp::Category& category) noexcept;
-  ~RecordUse();
-  RecordUse(const RecordUse&) = delete;
-  RecordUse& operator=(const RecordUse&) = delete;
+  explicit SharedAppenderUse(log4cpp::Category& category) noexcept;
+  ~SharedAppenderUse();
+  SharedAppenderUse(const SharedAppenderUse&) = delete;
+  SharedAppenderUse& operator=(const SharedAppenderUse&) = delete;
 
  private:
-  SharedUse use_;  // first: what is shared is read under it
   std::uint64_t held_;
 };
 
-/// Notes which appenders the categories share now, and returns every
-/// appender attached to any category (both from one pass over them). Runs
-/// while holding the process-wide lock alone, after every change to the
-/// categories' appenders.
-log4cpp::AppenderSet note_shared_appenders();
+/// Notes which appenders the categories of `now` share. Runs while holding
+/// the process-wide lock alone, after every change to the categories'
+/// appenders.
+void note_shared_appenders(const Attachments& now);
 
 }  // namespace quelto::backend

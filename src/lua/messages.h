@@ -13,6 +13,9 @@ inline constexpr char kConfigureNoFile[] = "File %s does not exist";  // log4cpp
 inline constexpr char kConfigureNotRegular[] = "File %s is not a regular file";
 inline constexpr char kConfigureTooLarge[] = "File %s is larger than %ld bytes";
 inline constexpr char kConfigureTooDeep[] = "File %s names a category of more than %d levels";
+// The module's own keys of a properties file (after kConfigureFailure).
+inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
+inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";
 
 // Logger options (get_log, set_defaults).
 inline constexpr char kOptionName[] = "logger option names are strings, got a %s";

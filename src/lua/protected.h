@@ -5,7 +5,7 @@
 // has streams, traversers or strings alive, it calls Lua code (metamethods)
 // and allocating API functions only through the helpers below. They run the
 // call under `lua_pcall`; on failure they leave the error value on top of the
-// stack and throw `utils::lua::Error`, which unwinds the C++ frames normally.
+// stack and throw `lua::Error`, which unwinds the C++ frames normally.
 // The entry point that catches it re-raises the value once its frame owns
 // nothing (see guard.h).
 //

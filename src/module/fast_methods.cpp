@@ -5,7 +5,6 @@
 #include <log4cpp/Category.hh>
 
 #include "../lua/messages.h"
-#include "gate.h"
 #include "logger.h"
 
 #if LUA_VERSION_NUM == 501
@@ -19,12 +18,13 @@ namespace {
 // only when the module loads.
 #if LUA_VERSION_NUM == 501
 
-// The gate's read, called through the FFI: the priority the gate of the
-// logger whose payload `logger` points to compares with (gate.h). The Lua
-// code gets its address, so it needs no exported symbol. A call the compiler
-// cannot hoist out of a loop, taking no lock.
-int read_gate(const void* logger) noexcept {
-  return gate_priority(*static_cast<const QueltoLogger*>(logger));
+// The gate, called through the FFI: whether the logger whose payload
+// `logger` points to admits a call of `priority` (logger.h), the same answer
+// the C methods act on. The Lua code gets its address, so it needs no
+// exported symbol. A call the compiler cannot hoist out of a loop, taking no
+// lock.
+bool ask_gate(const void* logger, int priority) noexcept {
+  return admits(*static_cast<const QueltoLogger*>(logger), priority);
 }
 
 // A failure other than out of memory is a fault of the module's own: say so
@@ -134,7 +134,7 @@ void install_fast_methods(lua_State* L, int metatable) {
       luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1, "=quelto_internal");
   if (loaded != LUA_OK) return check(L, loaded);
   lua_pushvalue(L, metatable);
-  lua_pushlightuserdata(L, reinterpret_cast<void*>(&read_gate));
+  lua_pushlightuserdata(L, reinterpret_cast<void*>(&ask_gate));
   lua_createtable(L, 0, kFixedPriorityMethods);
   for (const MethodPriority& method : kMethodPriorities) {
     lua_pushinteger(L, method.priority);
@@ -145,7 +145,7 @@ void install_fast_methods(lua_State* L, int metatable) {
   push_entry(L, "_LOADED", "jit");
   // How the FFI writes the function pointer made from that address: only the
   // FFI itself makes a value that writes so.
-  lua_pushfstring(L, "cdata<int (*)()>: %p", reinterpret_cast<void*>(&read_gate));
+  lua_pushfstring(L, "cdata<bool (*)()>: %p", reinterpret_cast<void*>(&ask_gate));
   check(L, lua_pcall(L, 7, 0, 0));
 #else
   static_cast<void>(L);

@@ -1,18 +1,18 @@
 -- Log methods that LuaJIT compiles into the caller's trace (fast_methods.h).
 -- Run once by the entry point, on LuaJIT builds only, with the logger
--- metatable, the address of the C function that reads the priority a logger's
--- gate compares with (a light userdata), { method name = priority } for the
+-- metatable, the address of the C function that tells whether a logger's gate
+-- admits a priority (a light userdata), { method name = priority } for the
 -- fixed-priority methods, a private copy of the base library with the debug
 -- library as its field `debug` (nil when it did not open), the `ffi` and `jit`
 -- that package.loaded holds (or nil), and the text the FFI writes for a
 -- function pointer to that address. Built into the module; every build checks
 -- that it parses.
 --
--- Nothing a script can replace decides what reaches the FFI read: the globals
+-- Nothing a script can replace decides what reaches the FFI call: the globals
 -- and package.loaded are the script's, so the checks below use the private
 -- copies, and a function pointer counts only if it writes as the FFI writes
 -- ours (a script without the FFI makes no value that does).
-local metatable, gate_priority_address, priorities, base, ffi, jit, pointer_text = ...
+local metatable, gate_address, priorities, base, ffi, jit, pointer_text = ...
 if base == nil then return end
 local getmetatable, next, pcall, rawequal, rawget, rawset, tostring, type =
   base.debug.getmetatable, base.next, base.pcall, base.rawequal, base.rawget, base.rawset,
@@ -23,13 +23,13 @@ if type(ffi) ~= "table" or type(jit) ~= "table" then return end
 -- before the module is loaded) the C methods stay.
 local asked, running = pcall(function() return jit.status() end)
 if not (asked and running) then return end
-local made, gate_priority = pcall(function()
-  return ffi.cast("int (*)(const void *)", gate_priority_address)
+local made, admits = pcall(function()
+  return ffi.cast("bool (*)(const void *, int)", gate_address)
 end)
-if not (made and type(gate_priority) == "cdata" and tostring(gate_priority) == pointer_text) then
+if not (made and type(admits) == "cdata" and tostring(admits) == pointer_text) then
   return
 end
-local light = gate_priority_address
+local light = gate_address
 
 -- What luaL_checkudata accepts as a logger: a full userdata whose metatable
 -- (the real one: a __metatable field cannot fake it) is the logger metatable.
@@ -45,7 +45,7 @@ end
 local function fixed(priority, c_method)
   return function(...)
     local logger = ...
-    if is_logger(logger) and gate_priority(logger) < priority then return end
+    if is_logger(logger) and not admits(logger, priority) then return end
     return c_method(...)
   end
 end
@@ -58,7 +58,7 @@ local function with_priority(c_method)
     local logger, priority = ...
     if is_logger(logger) and type(priority) == "number" and priority % 1 == 0
         and priority >= -0x80000000 and priority <= 0x7fffffff
-        and gate_priority(logger) < priority then
+        and not admits(logger, priority) then
       return
     end
     return c_method(...)

@@ -5,11 +5,10 @@
 #include <new>
 #include <utility>
 
-#include "../backend/shared_appenders.h"
+#include "../backend/record.h"
 #include "../lua/guard.h"
 #include "../render/message.h"
 #include "../render/message_buffer.h"
-#include "gate.h"
 
 namespace quelto {
 namespace {
@@ -26,18 +25,17 @@ int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
   return lua::guarded(L, [L, &logger, priority] {
     utils::MessageBuffer message;
     utils::render_arguments(L, 2, message, logger.options.style);
-    const backend::RecordUse use(*logger.category);  // the shared lock, and a shared appender's
-    logger.category->log(priority, message.text());
+    backend::write_record(*logger.category, priority, message.text());
     return 0;
   });
 }
 
 // logger:method(...) at priority P. The gate is inlined here, so a filtered
-// call is the check, the gate's read (gate.h) and a comparison.
+// call is the check, the gate's read (backend/gate.h) and a comparison.
 template <int P>
 int log_at(lua_State* L) {
   const QueltoLogger& logger = *check_logger(L);
-  if (gate_priority(logger) < P) return 0;  // filtered: nothing is rendered
+  if (!admits(logger, P)) return 0;  // filtered: nothing is rendered
   return write_record(L, logger, P);
 }
 
@@ -45,7 +43,7 @@ int log_at(lua_State* L) {
 int log_at_given(lua_State* L) {
   const QueltoLogger& logger = *check_logger(L);
   const int priority = check_priority_number(L, 2);
-  if (gate_priority(logger) < priority) return 0;  // filtered: nothing is rendered
+  if (!admits(logger, priority)) return 0;  // filtered: nothing is rendered
 
   lua_rotate(L, 2, -1);  // the priority to the top...
   lua_pop(L, 1);         // ...and off: the message starts at index 2 again

@@ -1,6 +1,8 @@
 // Logger objects and their methods.
 #pragma once
 
+#include <log4cpp/Priority.hh>
+
 #include "../lua/compat.h"
 #include "logger_options.h"
 
@@ -21,11 +23,6 @@ struct QueltoLogger {
   LoggerOptions options;
 };
 
-/// The most dot-separated levels a category name may have. log4cpp creates
-/// the parent of a new category by recursing once per level, so a deeper
-/// name would run the native stack out; this one costs a few pages.
-inline constexpr int kMaxNameLevels = 256;
-
 /// Pushes a new logger for `category` with `options`. Owns nothing, so a
 /// memory error it raises skips nothing.
 void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions& options);
@@ -33,6 +30,11 @@ void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions&
 /// The logger at argument 1 of a logger method, whose one upvalue is the
 /// logger metatable; raises `luaL_checkudata`'s error for anything else.
 inline QueltoLogger* check_logger(lua_State* L);
+
+/// Whether the logger's gate admits a call of `priority` (backend/gate.h).
+inline bool admits(const QueltoLogger& logger, int priority) noexcept {
+  return backend::admits(*logger.category, logger.options.gate, priority);
+}
 
 /// A priority argument given as a number, narrowed to int as `log` does.
 int check_priority_number(lua_State* L, int arg);
@@ -45,8 +47,11 @@ struct MethodPriority {
 };
 inline constexpr int kFixedPriorityMethods = 9;
 inline constexpr MethodPriority kMethodPriorities[kFixedPriorityMethods] = {
-    {"debug", 700}, {"info", 600},     {"notice", 500},  {"warn", 400}, {"alert", 100},
-    {"error", 300}, {"critical", 200}, {"emergency", 0}, {"fatal", 0},
+    {"debug", log4cpp::Priority::DEBUG},   {"info", log4cpp::Priority::INFO},
+    {"notice", log4cpp::Priority::NOTICE}, {"warn", log4cpp::Priority::WARN},
+    {"alert", log4cpp::Priority::ALERT},   {"error", log4cpp::Priority::ERROR},
+    {"critical", log4cpp::Priority::CRIT}, {"emergency", log4cpp::Priority::EMERG},
+    {"fatal", log4cpp::Priority::FATAL},
 };
 
 /// The logger methods (those above, then `log`), for registration into the

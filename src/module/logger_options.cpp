@@ -37,7 +37,7 @@ bool read_choice(lua_State* L, int index, const char* const (&names)[N], Enum& f
   return false;
 }
 
-constexpr const char* kGateNames[] = {"own", "chained"};  // in the order of Gate
+constexpr const char* kGateNames[] = {"own", "chained"};  // in the order of backend::Gate
 constexpr const char* kFormatNames[] = {"dump", "line"};  // in the order of Style::Format
 
 // The bound must leave room for the marker that ends a cut record; false

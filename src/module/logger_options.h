@@ -2,22 +2,17 @@
 // accept, and the per-state defaults that fill in what a call leaves out.
 #pragma once
 
+#include "../backend/gate.h"
 #include "../lua/compat.h"
 #include "../render/style.h"
 
 namespace quelto {
 
-/// The priority a logger's filtered calls are decided by.
-enum class Gate : unsigned char {
-  own,      // the category's own priority: NOTSET lets every call through
-  chained,  // the category's own, else its nearest ancestor's: log4cpp's decision
-};
-
 /// The options of one logger, held in its payload so that a log call reads
 /// them without a table lookup. Adding an option is one field here and one
 /// entry in the table of logger_options.cpp.
 struct LoggerOptions {
-  Gate gate = Gate::own;
+  backend::Gate gate = backend::Gate::own;
   utils::Style style;  // format, escape, max_bytes
 };
 

@@ -1,10 +1,12 @@
-// The entry point: registers the logger metatable and returns the module table.
+// The entry points: `luaopen_quelto_internal` registers the logger metatable
+// and returns the module table; `quelto_internal_reopen` serves C++ hosts.
 #include "../backend/configuration.h"
+#include "category_methods.h"
 #include "fast_methods.h"
 #include "logger.h"
-#include "logger_methods.h"
 #include "logger_options.h"
 #include "module_functions.h"
+#include "quelto_internal.h"  // the entry points, as hosts see them
 
 namespace {
 
@@ -28,7 +30,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kLoggerMethods, 1);  // the metatable as their upvalue
   lua_pushvalue(L, -1);
-  luaL_setfuncs(L, quelto::kPriorityMethods, 1);  // the same for these
+  luaL_setfuncs(L, quelto::kCategoryMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
   lua_createtable(L, 0, 6);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue

@@ -7,17 +7,15 @@
 #include <log4cpp/Priority.hh>
 #include <string>
 
+#include "../backend/categories.h"
 #include "../backend/configuration.h"
-#include "../backend/process_lock.h"
-#include "../backend/properties_file.h"
+#include "../backend/priorities.h"
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
 #include "logger_options.h"
 
 namespace quelto {
-
-static_assert(kMaxNameLevels == backend::kMaxCategoryLevels, "get_log and configure agree");
 
 int configure(lua_State* L) {
   const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
@@ -51,8 +49,8 @@ int get_log(lua_State* L) {
     case LUA_TSTRING: {
       name = lua_tolstring(L, 1, nullptr);
       const char* end = name + std::strlen(name);  // the name ends at its first NUL
-      if (std::count(name, end, '.') >= kMaxNameLevels) {
-        return luaL_error(L, messages::kGetLogTooDeep, kMaxNameLevels);
+      if (std::count(name, end, '.') >= backend::kMaxCategoryLevels) {
+        return luaL_error(L, messages::kGetLogTooDeep, backend::kMaxCategoryLevels);
       }
       break;
     }
@@ -63,9 +61,7 @@ int get_log(lua_State* L) {
   if (!lua_isnoneornil(L, 2)) read_options(L, 2, options);
   log4cpp::Category* category = nullptr;
   lua::guarded(L, [&] {
-    const backend::SharedUse use;  // not while a configuration changes the hierarchy
-    category =
-        name ? &log4cpp::Category::getInstance(std::string(name)) : &log4cpp::Category::getRoot();
+    category = &backend::find_category(name);
     return 0;
   });
   push_logger(L, category, options);
@@ -76,8 +72,8 @@ int get_priority_map(lua_State* L) {
   lua_createtable(L, 0, 9);
   // Nothing here owns memory: the names are log4cpp's own strings, so a memory
   // error raised while the table is filled skips no destructor.
-  for (lua_Integer value = 0; value < 900; value += 100) {
-    const std::string& name = log4cpp::Priority::getPriorityName(static_cast<int>(value));
+  for (const int value : backend::kNamedPriorities) {
+    const std::string& name = log4cpp::Priority::getPriorityName(value);
     lua_pushinteger(L, value);
     lua_setfield(L, -2, name.c_str());
   }

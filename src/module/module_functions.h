@@ -1,7 +1,6 @@
-// The functions of the module table, and the entry point that returns it.
+// The functions of the module table.
 #pragma once
 
-#include "../../include/quelto_internal.h"  // the entry point, as hosts see it
 #include "../lua/compat.h"
 
 namespace quelto {
@@ -13,7 +12,7 @@ int configure(lua_State* L);
 int reopen(lua_State* L);
 
 /// get_log([name [, options]]): a new logger for the root category (nil) or a
-/// named one of at most kMaxNameLevels levels, with the options of the table
+/// named one of fewer than backend::kMaxCategoryLevels levels, with the options of the table
 /// (logger_options.h) and this state's defaults for those it leaves out.
 /// Its upvalue is the state's defaults.
 int get_log(lua_State* L);

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "module/logger.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 #include "support/buffer_stream.h"
 #include "render/write_table.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 #include "module_host.h"
 
 namespace quelto::safety {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,9 +20,10 @@
 #include <typeinfo>
 #include <vector>
 
+#include "backend/log4cpp_internals.h"
 #include "backend/pattern_layout.h"
 #include "lua_fixture.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 
 namespace quelto::test {
 namespace {
@@ -106,10 +108,7 @@ class Configuration : public LuaTest {
 
   /// The layout of an appender that has one.
   static log4cpp::Layout& layout_of(log4cpp::Appender* appender) {
-    struct Peek : log4cpp::LayoutAppender {
-      using LayoutAppender::_getLayout;
-    };
-    return (dynamic_cast<log4cpp::LayoutAppender&>(*appender).*(&Peek::_getLayout))();
+    return backend::layout_of(dynamic_cast<log4cpp::LayoutAppender&>(*appender));
   }
 
   fs::path dir_;
@@ -240,8 +239,15 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   for (int level = 1; level < 256; ++level) deep += "d.";
   const std::string deepest = properties("deep.properties", deep + "d=INFO\n");
   const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
+  const std::string unknown = properties("unknown.properties", " log4cpp.quelto.asink = true\n");
+  const std::string not_ours = properties("not_ours.properties", "quelto=1\nqueltox.y=2\n");
+  const std::string bad_value = properties("bad_value.properties", "quelto.layout.fast=yes\n");
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
+      {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
+      {not_ours, ""},
+      {bad_value,
+       "log4cpp configure failure: key 'quelto.layout.fast' must be true or false, got 'yes'"},
       {fifo, prefix + fifo + " is not a regular file"},
       {"/dev/zero", prefix + "/dev/zero is not a regular file"},
       {dir_.string(), prefix + dir_.string() + " is not a regular file"},
@@ -292,6 +298,13 @@ TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
   EXPECT_EQ(read("fast.log"), "WARN  |one|req|through the module's\n");
   EXPECT_EQ(read("host.log"), "WARN through the host's\n");
   log4cpp::Category::getInstance("cfg.hostfile").removeAllAppenders();
+  // Asked not to, the module leaves log4cpp's layout.
+  ASSERT_EQ(configure(properties("slow.properties",
+                                 "quelto.layout.fast = false\n"
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n" +
+                                     file_appender("ff", "fast.log", pattern))),
+            "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.one"))), typeid(log4cpp::PatternLayout));
 }
 
 // The host's records reach the appenders from threads of the host's, which
@@ -313,6 +326,45 @@ TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
   for (std::string line; std::getline(lines, line);) {
     ASSERT_EQ(line.substr(3), " INFO  cfg.t.host host");
   }
+}
+
+// The private members the module reads, against log4cpp's public answers: a
+// library that does not match its header fails here.
+TEST(Log4cppInternals, AgreeWithThePublicApi) {
+  log4cpp::Category& leaf = log4cpp::Category::getInstance("internals.a.b.c");
+  log4cpp::Category& middle = log4cpp::Category::getInstance("internals.a");
+  for (const int priority : {log4cpp::Priority::ERROR, log4cpp::Priority::NOTSET}) {
+    middle.setPriority(priority);
+    for (const auto* category : {&leaf, &middle, &log4cpp::Category::getRoot()}) {
+      EXPECT_EQ(backend::chained_priority(*category), category->getChainedPriority());
+    }
+  }
+  bool destroyed = false;
+  auto* first = new HostAppender("internals.appender", &destroyed);
+  auto* second = new HostAppender("internals.appender", &destroyed);  // takes the name
+  backend::register_appender(first);
+  EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
+  delete second;
+  delete first;
+  auto* file = new log4cpp::FileAppender("internals.file", "/dev/null");
+  auto* layout = new log4cpp::PatternLayout();
+  file->setLayout(layout);
+  EXPECT_EQ(&backend::layout_of(*file), layout);
+  // The mutex log4cpp holds while it calls a category's appenders, and
+  // takes to read them.
+  middle.addAppender(file);
+  std::atomic<bool> read{false};
+  backend::appender_mutex(middle).lock();
+  std::thread reader([&] {
+    middle.getAllAppenders();
+    read = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(read);
+  backend::appender_mutex(middle).unlock();
+  reader.join();
+  EXPECT_TRUE(read);
+  middle.removeAllAppenders();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "lua_fixture.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 
 namespace quelto::test {
 namespace {

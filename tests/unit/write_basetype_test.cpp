@@ -1,7 +1,7 @@
 #include "render/write_basetype.h"
 
 #include "lua_fixture.h"
-#include "module/module_functions.h"
+#include "quelto_internal.h"
 
 namespace quelto::test {
 namespace {

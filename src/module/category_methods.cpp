@@ -1,11 +1,12 @@
-#include "logger_methods.h"
+#include "category_methods.h"
 
-#include <cstring>
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 #include <string>
 
-#include "../backend/process_lock.h"
+#include "../backend/categories.h"
+#include "../backend/gate.h"
+#include "../backend/priorities.h"
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
@@ -19,10 +20,7 @@ int check_priority(lua_State* L, int arg) {
   if (lua_type(L, arg) == LUA_TSTRING) {
     std::size_t length = 0;
     const char* text = lua_tolstring(L, arg, &length);
-    for (int value = 0; value <= log4cpp::Priority::NOTSET; value += 100) {
-      const std::string& name = log4cpp::Priority::getPriorityName(value);  // log4cpp's own
-      if (name.size() == length && std::memcmp(name.data(), text, length) == 0) return value;
-    }
+    if (const auto value = backend::priority_named(text, length)) return *value;
     if (!lua_isnumber(L, arg)) {
       return luaL_argerror(L, arg, lua_pushfstring(L, messages::kPriorityName, text));
     }
@@ -30,17 +28,19 @@ int check_priority(lua_State* L, int arg) {
   return check_priority_number(L, arg);
 }
 
-// logger:is_enabled(priority): log4cpp's decision, whatever the logger's gate.
+// logger:is_enabled(priority): log4cpp's decision, whatever the logger's gate:
+// the chained gate's answer.
 int is_enabled(lua_State* L) {
   const QueltoLogger& logger = *check_logger(L);
-  lua_pushboolean(L, logger.category->isPriorityEnabled(check_priority(L, 2)));
+  lua_pushboolean(L,
+                  backend::admits(*logger.category, backend::Gate::chained, check_priority(L, 2)));
   return 1;
 }
 
 // logger:get_priority(): the category's own priority, nil when it has none
 // (NOTSET or above: log4cpp then asks the parent).
 int get_priority(lua_State* L) {
-  const int priority = check_logger(L)->category->getPriority();
+  const int priority = backend::gate_priority(*check_logger(L)->category, backend::Gate::own);
   if (priority >= log4cpp::Priority::NOTSET) {
     lua_pushnil(L);
   } else {
@@ -51,13 +51,11 @@ int get_priority(lua_State* L) {
 
 // logger:get_chained_priority(): the priority log4cpp decides by.
 int get_chained_priority(lua_State* L) {
-  lua_pushinteger(L, check_logger(L)->category->getChainedPriority());
+  lua_pushinteger(L, backend::gate_priority(*check_logger(L)->category, backend::Gate::chained));
   return 1;
 }
 
 // logger:set_priority(priority): nil removes the category's own priority.
-// Alone under the process-wide lock, as configure is: the two never
-// interleave their writes.
 int set_priority(lua_State* L) {
   log4cpp::Category& category = *check_logger(L)->category;
   const int priority =
@@ -66,8 +64,7 @@ int set_priority(lua_State* L) {
     return luaL_error(L, "%s", messages::kRootKeepsPriority);
   }
   return lua::guarded(L, [&category, priority] {
-    const backend::ExclusiveUse use;
-    category.setPriority(priority);  // what log4cpp rejects comes back as its error
+    backend::set_priority(category, priority);  // what log4cpp rejects comes back as its error
     return 0;
   });
 }
@@ -81,7 +78,7 @@ int get_name(lua_State* L) {
 
 }  // namespace
 
-const luaL_Reg kPriorityMethods[] = {
+const luaL_Reg kCategoryMethods[] = {
     {"is_enabled", is_enabled},
     {"get_priority", get_priority},
     {"get_chained_priority", get_chained_priority},

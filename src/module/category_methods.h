@@ -1,5 +1,5 @@
-// The logger methods beside the log methods: the category's name and its
-// priorities, read and set.
+// The logger methods that do not log: they read the category's name and
+// priorities, or set its priority.
 #pragma once
 
 #include "../lua/compat.h"
@@ -11,6 +11,6 @@ namespace quelto {
 /// with that metatable as their one upvalue, as the log methods are. A
 /// priority argument is an integer, narrowed as `log` narrows it, or a name
 /// that get_priority_map lists.
-extern const luaL_Reg kPriorityMethods[];
+extern const luaL_Reg kCategoryMethods[];
 
 }  // namespace quelto

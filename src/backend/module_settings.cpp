@@ -1,0 +1,79 @@
+#include "module_settings.h"
+
+#include <charconv>
+#include <log4cpp/Configurator.hh>
+
+#include "../lua/messages.h"
+
+namespace quelto::backend {
+namespace {
+
+constexpr std::string_view kPrefix = "quelto.";
+
+// One key: its name after "quelto." (a name that ends in "." takes every key
+// that starts so, and reads the rest), the values it takes as its error
+// names them, and how it reads a value (false: not a value it takes).
+struct ModuleKey {
+  std::string_view name;
+  const char* expected;
+  bool (*read)(std::string_view rest, std::string_view value, ModuleSettings& settings);
+};
+
+constexpr ModuleKey kModuleKeys[] = {
+    {"layout.fast", "true or false",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       return parse_boolean(value, settings.fast_layout);
+     }},
+};
+
+const ModuleKey* find_key(std::string_view name, std::string_view& rest) {
+  for (const ModuleKey& key : kModuleKeys) {
+    const bool family = !key.name.empty() && key.name.back() == '.';
+    if (family ? name.substr(0, key.name.size()) == key.name : name == key.name) {
+      rest = family ? name.substr(key.name.size()) : std::string_view();
+      return &key;
+    }
+  }
+  return nullptr;
+}
+
+[[noreturn]] void refuse(const char* text, std::string_view key, const char* expected = nullptr,
+                         std::string_view value = {}) {
+  const std::string k(key), v(value);
+  const int size = std::snprintf(nullptr, 0, text, k.c_str(), expected, v.c_str());
+  std::string message(static_cast<std::size_t>(size), '\0');
+  std::snprintf(message.data(), message.size() + 1, text, k.c_str(), expected, v.c_str());
+  throw log4cpp::ConfigureFailure(message);
+}
+
+}  // namespace
+
+void read_module_key(std::string_view key, std::string_view value, ModuleSettings& settings,
+                     std::set<std::string>& seen) {
+  if (key.substr(0, kPrefix.size()) != kPrefix) return;
+  if (!seen.emplace(key).second) return;  // a later line of the same key
+  std::string_view rest;
+  const ModuleKey* known = find_key(key.substr(kPrefix.size()), rest);
+  if (known == nullptr) refuse(messages::kUnknownModuleKey, key);
+  if (!known->read(rest, value, settings)) {
+    refuse(messages::kBadModuleValue, key, known->expected, value);
+  }
+}
+
+bool parse_boolean(std::string_view value, bool& result) {
+  if (value != "true" && value != "false") return false;
+  result = value == "true";
+  return true;
+}
+
+bool parse_integer(std::string_view value, long long least, long long most, long long& result) {
+  long long read = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), read);
+  if (error != std::errc() || end != value.data() + value.size() || read < least || read > most) {
+    return false;
+  }
+  result = read;
+  return true;
+}
+
+}  // namespace quelto::backend
