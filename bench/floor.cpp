@@ -52,36 +52,31 @@ std::string join(lua_State* L) {
   return text;
 }
 
-// The joined text logged at INFO through log4cpp's record path, as it is.
-bool join_and_log(lua_State* L) {
-  auto* category = *static_cast<log4cpp::Category**>(lua_touserdata(L, 1));
+// Hands the joined text to `send`; false when memory ran out (raised by the
+// caller, from a frame that owns nothing).
+template <class Send>
+bool join_and(lua_State* L, Send send) {
   try {
-    category->log(log4cpp::Priority::INFO, join(L));
+    send(join(L));
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
 
+// The joined text logged at INFO through log4cpp's record path, as it is.
 int joiner_info(lua_State* L) {
-  if (!join_and_log(L)) return luaL_error(L, "not enough memory");
-  return 0;
+  auto* category = *static_cast<log4cpp::Category**>(lua_touserdata(L, 1));
+  const bool sent = join_and(
+      L, [category](const std::string& text) { category->log(log4cpp::Priority::INFO, text); });
+  return sent ? 0 : luaL_error(L, "not enough memory");
 }
 
 // The same through spdlog: the object holds a shared_ptr to the logger.
-bool join_and_spdlog(lua_State* L) {
-  auto& logger = *static_cast<std::shared_ptr<spdlog::logger>*>(lua_touserdata(L, 1));
-  try {
-    logger->info(join(L));
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
 int spdlog_info(lua_State* L) {
-  if (!join_and_spdlog(L)) return luaL_error(L, "not enough memory");
-  return 0;
+  auto* logger = static_cast<std::shared_ptr<spdlog::logger>*>(lua_touserdata(L, 1))->get();
+  const bool sent = join_and(L, [logger](const std::string& text) { logger->info(text); });
+  return sent ? 0 : luaL_error(L, "not enough memory");
 }
 
 int spdlog_flush(lua_State* L) {

@@ -6,6 +6,7 @@
 --   lua5.3 bench/layouts.lua count CASE N  one case's call N times, for callgrind
 local q = require "quelto_internal"
 local floor = require "bench_floor"
+local timing = require "timing"
 
 local patterns = {
   { key = "full", log4cpp = "%d %p %c %m%n", spdlog = "%Y-%m-%d %H:%M:%S,%e %l %n %v" },
@@ -91,28 +92,13 @@ for _, case in ipairs(cases_into(scratch)) do
 end
 os.remove(scratch)
 
-local function instructions(id)
-  local function total(n)
-    local out = os.tmpname()
-    local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
-      "lua5.3 %s/layouts.lua count %d %d >/dev/null 2>&1", out,
-      os.getenv("BENCH_DIR") or "bench", id, n))
-    local text = ok and io.open(out):read("*a") or ""
-    os.remove(out)
-    return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
-  end
-  local few, many = total(2000), total(12000)
-  if not few or not many then return nil end
-  return (many - few) / 10000
-end
-
 local rows, order, counts = {}, {}, {}
 for _, case in ipairs(cases_into("/dev/null")) do
   if not rows[case.name] then
     rows[case.name] = {}
     order[#order + 1] = case.name
   end
-  local count = instructions(case.id)
+  local count = timing.instructions("layouts.lua", "count " .. case.id)
   rows[case.name][case.key] = count
   counts[case.id] = count
 end

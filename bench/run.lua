@@ -93,23 +93,9 @@ end
 -- Instructions per call where the ratios are close, counted by callgrind as
 -- the difference between runs of 2,000 and 12,000 calls.
 local counts = {}
-local function instructions(name)
-  local function total(n)
-    local out = os.tmpname()
-    local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
-      "lua5.3 %s/count.lua %s %d >/dev/null 2>&1", out, os.getenv("BENCH_DIR") or "bench",
-      name, n))
-    local text = ok and io.open(out):read("*a") or ""
-    os.remove(out)
-    return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
-  end
-  local few, many = total(2000), total(12000)
-  if not few or not many then return nil end
-  return (many - few) / 10000
-end
 if os.getenv("BENCH_CALLGRIND") ~= "0" then
   for _, name in ipairs { "filtered", "empty_c", "admitted", "floor", "inherited", "chained" } do
-    counts[#counts + 1] = { case = cases[name], count = instructions(name) }
+    counts[#counts + 1] = { case = cases[name], count = timing.instructions("count.lua", name) }
   end
 end
 
