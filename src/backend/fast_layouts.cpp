@@ -1,9 +1,11 @@
 #include "fast_layouts.h"
 
 #include <algorithm>
+#include <log4cpp/BasicLayout.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/LayoutAppender.hh>
 #include <log4cpp/PatternLayout.hh>
+#include <log4cpp/SimpleLayout.hh>
 #include <typeinfo>
 #include <utility>
 
@@ -24,6 +26,16 @@ int depth(const log4cpp::Category& category) {
 
 }  // namespace
 
+std::optional<std::string> equivalent_pattern(const log4cpp::Layout& layout) {
+  const std::type_info& type = typeid(layout);
+  if (type == typeid(log4cpp::PatternLayout)) {
+    return static_cast<const log4cpp::PatternLayout&>(layout).getConversionPattern();
+  }
+  if (type == typeid(log4cpp::BasicLayout)) return kBasicLayoutPattern;
+  if (type == typeid(log4cpp::SimpleLayout)) return kSimpleLayoutPattern;
+  return std::nullopt;
+}
+
 struct FastLayouts::Exchange {
   log4cpp::LayoutAppender* appender;
   std::unique_ptr<FastPatternLayout> layout;
@@ -39,12 +51,10 @@ FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& bef
     if (before.count(appender) != 0) continue;  // not made by this configuration
     auto* with_layout = dynamic_cast<log4cpp::LayoutAppender*>(appender);
     if (with_layout == nullptr) continue;
-    const log4cpp::Layout& layout = layout_of(*with_layout);
-    if (typeid(layout) != typeid(log4cpp::PatternLayout)) continue;
+    const std::optional<std::string> pattern = equivalent_pattern(layout_of(*with_layout));
+    if (!pattern) continue;
     auto ours = std::make_unique<FastPatternLayout>();
-    // A pattern log4cpp took, which ours takes too.
-    ours->setConversionPattern(
-        static_cast<const log4cpp::PatternLayout&>(layout).getConversionPattern());
+    ours->setConversionPattern(*pattern);  // a pattern log4cpp took, which ours takes too
     exchanges_.push_back(Exchange{with_layout, std::move(ours)});
   }
   if (exchanges_.empty()) return;

@@ -1,5 +1,7 @@
 // The module's PatternLayout put in place of log4cpp's on the appenders a
-// configuration of the module's has just made.
+// configuration of the module's has just made: in place of a PatternLayout,
+// and of a BasicLayout or a SimpleLayout, which write what a pattern writes
+// (each at several times the cost of the module's layout of that pattern).
 //
 // Only those appenders: their layouts are log4cpp's configurator's, which
 // nothing else holds yet. A layout the host made may be held by the host,
@@ -15,9 +17,25 @@
 
 #include <log4cpp/Appender.hh>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
+namespace log4cpp {
+class Layout;
+}  // namespace log4cpp
+
 namespace quelto::backend {
+
+/// The patterns that write what log4cpp's BasicLayout and SimpleLayout
+/// write (the latter is not log4cpp's SIMPLE_CONVERSION_PATTERN).
+inline constexpr char kBasicLayoutPattern[] = "%R %p %c %x: %m%n";
+inline constexpr char kSimpleLayoutPattern[] = "%-8p: %m%n";
+
+/// The pattern with which the module's PatternLayout writes what `layout`
+/// writes: a log4cpp PatternLayout's own, BasicLayout's, SimpleLayout's;
+/// none for any other class (a subclass of those included).
+std::optional<std::string> equivalent_pattern(const log4cpp::Layout& layout);
 
 struct Attachments;
 

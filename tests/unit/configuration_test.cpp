@@ -284,9 +284,17 @@ TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
   host->setLayout(host_layout);
   log4cpp::Category::getInstance("cfg.hostfile").addAppender(host);  // the category owns it
   const std::string pattern = "%-6p|%c{1}|%.3x|%m%n";
-  ASSERT_EQ(configure(properties("fast.properties", "log4cpp.category.cfg.fast.one=INFO, ff\n" +
-                                                        file_appender("ff", "fast.log", pattern))),
+  const std::string simple = "log4cpp.appender.fs=FileAppender\nlog4cpp.appender.fs.fileName=" +
+                             (dir_ / "simple.log").string() +
+                             "\nlog4cpp.appender.fs.layout=SimpleLayout\n";
+  ASSERT_EQ(configure(properties("fast.properties",
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n"
+                                 "log4cpp.category.cfg.fast.two=INFO, fs\n" +
+                                     file_appender("ff", "fast.log", pattern) + simple)),
             "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.two"))), typeid(backend::FastPatternLayout));
+  log4cpp::Category::getInstance("cfg.fast.two").warn("simple");
+  EXPECT_EQ(read("simple.log"), "WARN    : simple\n");
   const log4cpp::Layout& made = layout_of(only_appender("cfg.fast.one"));
   ASSERT_EQ(typeid(made), typeid(backend::FastPatternLayout));
   EXPECT_EQ(static_cast<const backend::FastPatternLayout&>(made).getConversionPattern(), pattern);

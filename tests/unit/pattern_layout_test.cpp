@@ -8,13 +8,17 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <log4cpp/BasicLayout.hh>
 #include <log4cpp/Configurator.hh>
 #include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/PatternLayout.hh>
+#include <log4cpp/SimpleLayout.hh>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "backend/fast_layouts.h"
 
 // The C library's clock(), for log4cpp and the module alike: the process's
 // processor time, or a fixed value while a test sets one.
@@ -255,6 +259,26 @@ TEST_F(PatternLayoutTest, RandomPatternsAndEventsWriteTheSameBytes) {
     const Outcome expected = run(theirs, pattern, events);
     const Outcome got = run(ours, pattern, events);
     ASSERT_EQ(got, expected) << "pattern [" << pattern << "], case " << i;
+  }
+}
+
+// BasicLayout and SimpleLayout are replaced too, by the patterns that write
+// what they write; a class of the host's own derived from one is not.
+TEST_F(PatternLayoutTest, BasicAndSimpleLayoutsAsPatterns) {
+  struct HostLayout : log4cpp::PatternLayout {};
+  EXPECT_FALSE(backend::equivalent_pattern(HostLayout()));
+  log4cpp::BasicLayout basic;
+  log4cpp::SimpleLayout simple;
+  FastPatternLayout as_basic;
+  FastPatternLayout as_simple;
+  as_basic.setConversionPattern(backend::equivalent_pattern(basic).value());
+  as_simple.setConversionPattern(backend::equivalent_pattern(simple).value());
+  RandomPattern random(7);
+  for (int i = 0; i < 2000; ++i) {
+    for (const log4cpp::LoggingEvent& e : random.events()) {
+      ASSERT_EQ(as_basic.format(e), basic.format(e));
+      ASSERT_EQ(as_simple.format(e), simple.format(e));
+    }
   }
 }
 
