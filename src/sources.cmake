@@ -5,6 +5,7 @@ set(QUELTO_SOURCES
   backend/categories.cpp
   backend/category_snapshot.cpp
   backend/configuration.cpp
+  backend/gate.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
   backend/priorities.cpp

@@ -8,6 +8,7 @@
 
 #include "attachments.h"
 #include "category_snapshot.h"
+#include "gate.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
@@ -106,9 +107,11 @@ void configure_from_file(const std::string& path) {
     log4cpp::PropertyConfigurator::configure(file.path());
   } catch (...) {
     settle(before, true);
+    priorities_changed();  // put back, perhaps after a change
     throw;
   }
   settle(before, false);
+  priorities_changed();
 }
 
 bool reopen_appenders() {
