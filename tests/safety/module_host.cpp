@@ -7,7 +7,7 @@
 #include "module/logger.h"
 #include "module/module_functions.h"
 #include "support/buffer_stream.h"
-#include "render/write_table.h"
+#include "render/write_dump.h"
 
 namespace quelto::safety {
 
