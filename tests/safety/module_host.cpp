@@ -6,7 +6,7 @@
 
 #include "module/logger.h"
 #include "quelto_internal.h"
-#include "render/write_table.h"
+#include "render/write_dump.h"
 #include "support/buffer_stream.h"
 
 namespace quelto::safety {
