@@ -39,6 +39,15 @@ int luaopen_quelto_internal(struct lua_State* L);
  * handler. */
 int quelto_internal_reopen(void);
 
+/* Tells the module that the host changed a category's priority itself
+ * (log4cpp::Category::setPriority from C++). A logger with the chained gate
+ * remembers which ancestor its category inherits from, so that its filtered
+ * calls cost the same at any depth; it sees a new value of that ancestor's
+ * priority, or of its own category's, at once, but a priority given to a
+ * category in between only after this call (or the next configure or
+ * set_priority). Cheap, takes no lock, may be called from any thread. */
+void quelto_internal_priorities_changed(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,6 +7,7 @@ set(QUELTO_SOURCES
   backend/configuration.cpp
   backend/date_format.cpp
   backend/fast_layouts.cpp
+  backend/gate.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
   backend/pattern_layout.cpp

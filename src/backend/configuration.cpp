@@ -10,6 +10,7 @@
 #include "attachments.h"
 #include "category_snapshot.h"
 #include "fast_layouts.h"
+#include "gate.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
@@ -111,9 +112,11 @@ void configure_from_file(const std::string& path) {
     if (properties.settings.fast_layout) layouts.emplace(current_attachments(), before.attached());
   } catch (...) {
     settle(before, true);
+    priorities_changed();  // put back, perhaps after a change
     throw;
   }
   settle(before, false);
+  priorities_changed();
   if (layouts) layouts->install();
 }
 

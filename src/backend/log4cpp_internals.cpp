@@ -56,18 +56,13 @@ static_assert(sizeof(void*) != 8 || sizeof(log4cpp::LayoutAppender) == 64,
 
 }  // namespace
 
-int chained_priority(const log4cpp::Category& category) noexcept {
-  constexpr auto priority = member(CategoryPriority{});
-  constexpr auto parent = member(CategoryParent{});
-  const log4cpp::Category* c = &category;
-  while (true) {
-    const int own = c->*priority;  // volatile: read at every call
-    const log4cpp::Category* up = c->*parent;
-    // log4cpp never lets the root lose its priority; should it have none,
-    // its NOTSET is what log4cpp's own walk would not get past either.
-    if (own < log4cpp::Priority::NOTSET || up == nullptr) return own;
-    c = up;
-  }
+const volatile int& priority_word(const log4cpp::Category& category) noexcept {
+  static_assert(sizeof(log4cpp::Priority::Value) == sizeof(int), "a priority is an int");
+  return category.*member(CategoryPriority{});
+}
+
+const log4cpp::Category* parent_of(const log4cpp::Category& category) noexcept {
+  return category.*member(CategoryParent{});
 }
 
 void register_appender(log4cpp::Appender* appender) {

@@ -2,8 +2,8 @@
 
 #include "table_traverser.h"
 #include "write_basetype.h"
+#include "write_dump.h"
 #include "write_line.h"
-#include "write_table.h"
 
 namespace quelto::utils {
 namespace {

@@ -20,6 +20,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "backend/gate.h"
 #include "backend/log4cpp_internals.h"
 #include "backend/pattern_layout.h"
 #include "lua_fixture.h"
@@ -338,13 +339,22 @@ TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
 
 // The private members the module reads, against log4cpp's public answers: a
 // library that does not match its header fails here.
+// The chained gate's cache follows every change log4cpp's own walk sees,
+// without being told, but a category in between gaining a priority.
 TEST(Log4cppInternals, AgreeWithThePublicApi) {
   log4cpp::Category& leaf = log4cpp::Category::getInstance("internals.a.b.c");
   log4cpp::Category& middle = log4cpp::Category::getInstance("internals.a");
-  for (const int priority : {log4cpp::Priority::ERROR, log4cpp::Priority::NOTSET}) {
-    middle.setPriority(priority);
-    for (const auto* category : {&leaf, &middle, &log4cpp::Category::getRoot()}) {
-      EXPECT_EQ(backend::chained_priority(*category), category->getChainedPriority());
+  log4cpp::Category& root = log4cpp::Category::getRoot();
+  backend::GateCache leaf_cache(leaf), middle_cache(middle), root_cache(root);
+  const std::pair<log4cpp::Category*, int> changes[] = {
+      {&middle, log4cpp::Priority::ERROR},  {&leaf, log4cpp::Priority::DEBUG},
+      {&root, log4cpp::Priority::ALERT},    {&leaf, log4cpp::Priority::NOTSET},
+      {&middle, log4cpp::Priority::NOTSET}, {&root, log4cpp::Priority::WARN}};
+  for (const auto& [category, priority] : changes) {
+    category->setPriority(priority);  // as a host does, without telling the module
+    for (auto [c, cache] : {std::pair{&leaf, &leaf_cache}, std::pair{&middle, &middle_cache},
+                            std::pair{&root, &root_cache}}) {
+      EXPECT_EQ(backend::chained_priority(*c, *cache), c->getChainedPriority()) << c->getName();
     }
   }
   bool destroyed = false;
