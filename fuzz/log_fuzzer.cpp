@@ -32,8 +32,8 @@
 
 #include "backend/pattern_layout.h"
 #include "expected_message.h"
-#include "quelto_internal.h"
 #include "output_checks.h"
+#include "quelto_internal.h"
 #include "value_graph.h"
 
 namespace {
