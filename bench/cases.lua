@@ -13,9 +13,11 @@ local cases = {}
 
 local own = q.get_log("bench.own")          -- own priority INFO
 local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at INFO
--- Four levels below the root, none with a priority of its own: the chained
--- gate walks up to the root's INFO.
+-- One, four and eight levels below the root, none with a priority of its
+-- own: the chained gate decides by the root's INFO.
 local chained = q.get_log("bench.a.b.c", { gate = "chained" })
+local chained_1 = q.get_log("bench", { gate = "chained" })
+local chained_8 = q.get_log("bench.a.b.c.d.e.f.g", { gate = "chained" })
 local joiner = has_floor and floor.joiner("bench.floor")  -- own priority INFO
 local empty_c = has_floor and floor.empty()
 local empty_lua = setmetatable({}, { __index = { debug = function() end } })
@@ -53,6 +55,10 @@ cases.lualog_disabled = filtered("lua-logging disabled level", function() return
 cases.inherited = filtered("quelto debug, inherited INFO", function() return inherited end)
 cases.chained = filtered("quelto debug, chained gate, root's INFO 4 levels up",
                          function() return chained end)
+cases.chained_1 = filtered("quelto debug, chained gate, root's INFO 1 level up",
+                           function() return chained_1 end)
+cases.chained_8 = filtered("quelto debug, chained gate, root's INFO 8 levels up",
+                           function() return chained_8 end)
 
 cases.admitted = scalar("quelto info", function(n)
   local log = own

@@ -1,14 +1,21 @@
 // Microbenchmarks of the renderer alone: the arguments of one log call
 // rendered into a message, with no logger, gate or log4cpp around them.
+//
+// `renderer_bench --count CASE N` renders CASE N times and nothing else, for
+// instruction counts: the difference of two runs under callgrind, per call.
+//   valgrind --tool=callgrind bench/renderer_bench --count login 1100
 #include <benchmark/benchmark.h>
 
-#include <lua.hpp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "lua/compat.h"
 #include "render/message.h"
 #include "render/message_buffer.h"
 #include "render/style.h"
-#include "render/write_table.h"
+#include "render/write_dump.h"
 #include "support/buffer_stream.h"
 
 namespace {
@@ -36,6 +43,14 @@ class Arguments {
   std::string state_error_;
 };
 
+// One log call's rendering, as the log path does it; returns the size.
+std::size_t render_once(lua_State* L, const quelto::utils::Style& style) {
+  quelto::utils::MessageBuffer message;
+  quelto::utils::render_arguments(L, 2, message, style);
+  benchmark::DoNotOptimize(message.text().data());
+  return message.text().size();
+}
+
 void render(benchmark::State& state, const char* chunk, quelto::utils::Style style = {}) {
   Arguments args(chunk);
   if (!args.error().empty()) {
@@ -43,12 +58,7 @@ void render(benchmark::State& state, const char* chunk, quelto::utils::Style sty
     return;
   }
   std::size_t bytes = 0;
-  for (auto _ : state) {
-    quelto::utils::MessageBuffer message;
-    quelto::utils::render_arguments(args.L, 2, message, style);
-    bytes += message.text().size();
-    benchmark::DoNotOptimize(message.text().data());
-  }
+  for (auto _ : state) bytes += render_once(args.L, style);
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
@@ -80,6 +90,7 @@ void render_to_stream(benchmark::State& state, const char* chunk) {
 }
 
 constexpr char kScalars[] = R"("user ", 42, " logged in at ", "host")";
+constexpr char kLogin[] = R"("user ", "alice", " logged in, attempts: ", 3)";
 constexpr char kFloats[] = "3.5, 1/3, 1e20, -0.0, 2^53, 0.1";
 constexpr char kOpaque[] = "print, coroutine.create(print), function() end";
 constexpr char kDump[] = R"((function()
@@ -114,19 +125,58 @@ using Format = quelto::utils::Style::Format;
 constexpr quelto::utils::Style kLine{Format::Line};
 constexpr quelto::utils::Style kEscaped{Format::Dump, true};
 
+struct Case {
+  const char* name;
+  const char* chunk;
+  quelto::utils::Style style;
+  bool to_stream;  // also through the writers into a standard stream
+};
+constexpr Case kCases[] = {
+    {"dump_mixed_1k", kMixed, {}, false},
+    {"line_mixed_1k", kMixed, kLine, false},
+    {"escaped_mixed_1k", kMixed, kEscaped, false},
+    {"line_1k", kDump, kLine, false},
+    {"scalars", kScalars, {}, true},
+    {"login", kLogin, {}, false},
+    {"floats", kFloats, {}, true},
+    {"opaque", kOpaque, {}, true},
+    {"dump_1k", kDump, {}, true},
+};
+
+int count(const char* name, long n) {
+  for (const Case& c : kCases) {
+    if (std::strcmp(c.name, name) != 0) continue;
+    Arguments args(c.chunk);
+    if (!args.error().empty()) {
+      std::fprintf(stderr, "%s\n", args.error().c_str());
+      return 1;
+    }
+    for (long i = 0; i < n; ++i) render_once(args.L, c.style);
+    return 0;
+  }
+  std::fprintf(stderr, "no case %s\n", name);
+  return 1;
+}
+
 }  // namespace
 
-BENCHMARK_CAPTURE(render, dump_mixed_1k, kMixed);
-BENCHMARK_CAPTURE(render, line_mixed_1k, kMixed, kLine);
-BENCHMARK_CAPTURE(render, escaped_mixed_1k, kMixed, kEscaped);
-BENCHMARK_CAPTURE(render, line_1k, kDump, kLine);
-BENCHMARK_CAPTURE(render, scalars, kScalars);
-BENCHMARK_CAPTURE(render, floats, kFloats);
-BENCHMARK_CAPTURE(render, opaque, kOpaque);
-BENCHMARK_CAPTURE(render, dump_1k, kDump);
-BENCHMARK_CAPTURE(render_to_stream, scalars, kScalars);
-BENCHMARK_CAPTURE(render_to_stream, floats, kFloats);
-BENCHMARK_CAPTURE(render_to_stream, opaque, kOpaque);
-BENCHMARK_CAPTURE(render_to_stream, dump_1k, kDump);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--count") == 0) {
+    return count(argv[2], std::strtol(argv[3], nullptr, 10));
+  }
+  for (const Case& c : kCases) {
+    benchmark::RegisterBenchmark((std::string("render/") + c.name).c_str(), render, c.chunk,
+                                 c.style);
+  }
+  for (const Case& c : kCases) {
+    if (c.to_stream) {
+      benchmark::RegisterBenchmark((std::string("render_to_stream/") + c.name).c_str(),
+                                   render_to_stream, c.chunk);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

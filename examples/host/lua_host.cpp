@@ -25,7 +25,9 @@ int host_step(lua_State* L) {
 }
 
 // host.set_priority(category, name): what a service does from C++ when an
-// operator turns a category's level up or down while scripts run.
+// operator turns a category's level up or down while scripts run. The module
+// is told, so that chained gates below a category that gains a priority of
+// its own see it (quelto_internal.h).
 int host_set_priority(lua_State* L) {
   const char* category = luaL_checkstring(L, 1);  // may raise: nothing is owned yet
   const char* priority = luaL_checkstring(L, 2);
@@ -33,6 +35,7 @@ int host_set_priority(lua_State* L) {
   try {
     log4cpp::Category::getInstance(category).setPriority(
         log4cpp::Priority::getPriorityValue(priority));
+    quelto_internal_priorities_changed();
   } catch (...) {  // an unknown priority name, or log4cpp failing
     failed = true;
   }

@@ -3,6 +3,7 @@
 #include <log4cpp/Category.hh>
 #include <string>
 
+#include "gate.h"
 #include "process_lock.h"
 
 namespace quelto::backend {
@@ -15,6 +16,7 @@ log4cpp::Category& find_category(const char* name) {
 void set_priority(log4cpp::Category& category, int priority) {
   const ExclusiveUse alone;  // configurations and changes never interleave their writes
   category.setPriority(priority);
+  priorities_changed();
 }
 
 }  // namespace quelto::backend

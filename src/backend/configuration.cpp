@@ -5,9 +5,12 @@
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <new>
+#include <optional>
 
 #include "attachments.h"
 #include "category_snapshot.h"
+#include "fast_layouts.h"
+#include "gate.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
@@ -102,13 +105,19 @@ void configure_from_file(const std::string& path) {
   const MemoryFile file(properties.text);
   const ExclusiveUse alone;
   const CategorySnapshot before(properties.categories);
+  std::optional<FastLayouts> layouts;
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
+    // Made before anything is settled: a failure to make them fails the run.
+    if (properties.settings.fast_layout) layouts.emplace(current_attachments(), before.attached());
   } catch (...) {
     settle(before, true);
+    priorities_changed();  // put back, perhaps after a change
     throw;
   }
   settle(before, false);
+  priorities_changed();
+  if (layouts) layouts->install();
 }
 
 bool reopen_appenders() {

@@ -13,20 +13,36 @@
 namespace log4cpp {
 class Appender;
 class Category;
+class Layout;
+class LayoutAppender;
+namespace threading {
+class Mutex;
+}  // namespace threading
 }  // namespace log4cpp
 
 namespace quelto::backend {
 
-/// What `category.getChainedPriority()` returns: the category's own priority,
-/// else that of its nearest ancestor with one (the root always has one).
-/// Reads each priority once, as the plain words log4cpp reads them, without
-/// its two virtual calls per level. Takes no lock: a word being rewritten is
-/// read as its old or its new value, as log4cpp itself reads it.
-int chained_priority(const log4cpp::Category& category) noexcept;
+/// The word log4cpp keeps a category's own priority in (NOTSET: none), read
+/// as its `getPriority` reads it, without the virtual call. Takes no lock: a
+/// word being rewritten is read as its old or its new value, as log4cpp
+/// itself reads it.
+const volatile int& priority_word(const log4cpp::Category& category) noexcept;
+
+/// The category's parent (null for the root), as `getParent` returns it.
+/// Parents never change.
+const log4cpp::Category* parent_of(const log4cpp::Category& category) noexcept;
 
 /// Enters `appender` in log4cpp's registry of appenders by name (which an
 /// appender's constructor does, and its destructor undoes by name). Throws
 /// what inserting into a map throws.
 void register_appender(log4cpp::Appender* appender);
+
+/// The layout an appender formats its records with.
+log4cpp::Layout& layout_of(log4cpp::LayoutAppender& appender) noexcept;
+
+/// The mutex a category holds while it calls its appenders (and, as a record
+/// climbs to the parents, while the parents call theirs: child first), and
+/// while its appenders are read or changed.
+log4cpp::threading::Mutex& appender_mutex(log4cpp::Category& category) noexcept;
 
 }  // namespace quelto::backend

@@ -1,6 +1,5 @@
 #include "module_settings.h"
 
-#include <array>
 #include <charconv>
 #include <log4cpp/Configurator.hh>
 
@@ -20,7 +19,12 @@ struct ModuleKey {
   bool (*read)(std::string_view rest, std::string_view value, ModuleSettings& settings);
 };
 
-constexpr std::array<ModuleKey, 0> kModuleKeys{};
+constexpr ModuleKey kModuleKeys[] = {
+    {"layout.fast", "true or false",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       return parse_boolean(value, settings.fast_layout);
+     }},
+};
 
 const ModuleKey* find_key(std::string_view name, std::string_view& rest) {
   for (const ModuleKey& key : kModuleKeys) {

@@ -32,15 +32,18 @@ int check_priority(lua_State* L, int arg) {
 // the chained gate's answer.
 int is_enabled(lua_State* L) {
   const QueltoLogger& logger = *check_logger(L);
-  lua_pushboolean(L,
-                  backend::admits(*logger.category, backend::Gate::chained, check_priority(L, 2)));
+  const int priority = check_priority(L, 2);
+  lua_pushboolean(
+      L, backend::admits(*logger.category, backend::Gate::chained, logger.gate_cache, priority));
   return 1;
 }
 
 // logger:get_priority(): the category's own priority, nil when it has none
 // (NOTSET or above: log4cpp then asks the parent).
 int get_priority(lua_State* L) {
-  const int priority = backend::gate_priority(*check_logger(L)->category, backend::Gate::own);
+  const QueltoLogger& logger = *check_logger(L);
+  const int priority =
+      backend::gate_priority(*logger.category, backend::Gate::own, logger.gate_cache);
   if (priority >= log4cpp::Priority::NOTSET) {
     lua_pushnil(L);
   } else {
@@ -51,7 +54,8 @@ int get_priority(lua_State* L) {
 
 // logger:get_chained_priority(): the priority log4cpp decides by.
 int get_chained_priority(lua_State* L) {
-  lua_pushinteger(L, backend::gate_priority(*check_logger(L)->category, backend::Gate::chained));
+  const QueltoLogger& logger = *check_logger(L);
+  lua_pushinteger(L, backend::chained_priority(*logger.category, logger.gate_cache));
   return 1;
 }
 

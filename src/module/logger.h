@@ -21,6 +21,7 @@ inline constexpr char kLoggerType[] = "QueltoLogger";
 struct QueltoLogger {
   log4cpp::Category* category;
   LoggerOptions options;
+  mutable backend::GateCache gate_cache;  // what the chained gate found last
 };
 
 /// Pushes a new logger for `category` with `options`. Owns nothing, so a
@@ -33,7 +34,7 @@ inline QueltoLogger* check_logger(lua_State* L);
 
 /// Whether the logger's gate admits a call of `priority` (backend/gate.h).
 inline bool admits(const QueltoLogger& logger, int priority) noexcept {
-  return backend::admits(*logger.category, logger.options.gate, priority);
+  return backend::admits(*logger.category, logger.options.gate, logger.gate_cache, priority);
 }
 
 /// A priority argument given as a number, narrowed to int as `log` does.

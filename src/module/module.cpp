@@ -1,6 +1,7 @@
 // The entry points: `luaopen_quelto_internal` registers the logger metatable
 // and returns the module table; `quelto_internal_reopen` serves C++ hosts.
 #include "../backend/configuration.h"
+#include "../backend/gate.h"
 #include "category_methods.h"
 #include "fast_methods.h"
 #include "logger.h"
@@ -53,4 +54,8 @@ extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(voi
   } catch (...) {
     return 0;  // no memory to list the appenders: none was reopened
   }
+}
+
+extern "C" __attribute__((visibility("default"))) void quelto_internal_priorities_changed(void) {
+  quelto::backend::priorities_changed();
 }

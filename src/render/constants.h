@@ -10,5 +10,9 @@ inline constexpr std::string_view kNewline = "\n";
 inline constexpr std::string_view kEscapedNewline = "\\n";  // backslash, letter n
 /// The end of a message cut at its byte bound.
 inline constexpr std::string_view kCutMarker = "<truncated>";
+/// What stands for a table that encloses the one being written.
+inline constexpr std::string_view kCycleMarker = "<cycle>";
+/// What stands for a table that the depth bound or the Lua stack has no room for.
+inline constexpr std::string_view kStackLimitMarker = "{<stack limit>}";
 
 }  // namespace quelto::utils

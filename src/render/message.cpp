@@ -3,8 +3,8 @@
 #include "../lua/native_stack.h"
 #include "table_traverser.h"
 #include "write_basetype.h"
+#include "write_dump.h"
 #include "write_line.h"
-#include "write_table.h"
 
 namespace quelto::utils {
 namespace {

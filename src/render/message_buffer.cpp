@@ -34,28 +34,27 @@ MessageBuffer::MessageBuffer() {
 }
 
 void MessageBuffer::set_bound(std::size_t max_bytes) {
-  hard_bound_ = max_bytes;
-  bound_ = max_bytes > kCutMarker.size() ? max_bytes - kCutMarker.size() : 0;
-  if (text_.size() > bound_) text_.resize(std::max(bound_, used_));
+  max_bytes_ = std::max(max_bytes, kCutMarker.size());
+  if (text_.size() > limit()) text_.resize(std::max(limit(), used_));
 }
 
 void MessageBuffer::append(const char* text, std::size_t size, bool divisible) noexcept {
   if (bad_ || full_) return;
-  if (size > bound_ - used_ && bound_ < hard_bound_) {
-    // The text passes the point where a cut would leave room for the marker:
-    // note where it would go, and write on up to the bound itself.
-    cut_at_ = used_ + (divisible ? whole_sequences(text, bound_ - used_) : 0);
-    bound_ = hard_bound_;
+  const std::size_t beside_marker = max_bytes_ - kCutMarker.size();
+  if (cut_at_ == kUnknown && size > beside_marker - used_) {
+    // The first write past the room beside the marker: a cut, if one comes,
+    // goes here. Up to the bound itself, the text is still written whole.
+    cut_at_ = used_ + (divisible ? whole_sequences(text, beside_marker - used_) : 0);
   }
-  if (size > bound_ - used_) {
+  if (size > limit() - used_) {
     cut(text);
     return;
   }
   try {
-    // Doubles, as a stream's buffer, up to the bound.
-    text_.resize(std::min(std::max(used_ + size, 2 * text_.size()), bound_));
+    // Doubles, as a stream's buffer, up to the limit.
+    text_.resize(std::min(std::max(used_ + size, 2 * text_.size()), limit()));
   } catch (...) {  // a failed allocation, as the stream's buffer reports it
-    bad_ = true;
+    stop(bad_);
     return;
   }
   std::memcpy(&text_[used_], text, size);
@@ -66,18 +65,23 @@ void MessageBuffer::cut(const char* text) noexcept {
   try {
     text_.resize(cut_at_ + kCutMarker.size());
   } catch (...) {
-    bad_ = true;
+    stop(bad_);
     return;
   }
   if (cut_at_ > used_) std::memcpy(&text_[used_], text, cut_at_ - used_);
   std::memcpy(&text_[cut_at_], kCutMarker.data(), kCutMarker.size());
   used_ = text_.size();
-  full_ = true;
+  stop(full_);
+}
+
+void MessageBuffer::stop(bool& state) noexcept {
+  state = true;
+  text_.resize(used_);  // no room: every write takes the slow path, which drops it
 }
 
 MessageBuffer& MessageBuffer::operator<<(const char* text) {
   if (text == nullptr) {
-    bad_ = true;
+    stop(bad_);
   } else {
     write(text, static_cast<std::streamsize>(std::char_traits<char>::length(text)));
   }
@@ -94,9 +98,9 @@ void MessageBuffer::format(Number value, std::ios_base::fmtflags base) {
     stream.setf(base, std::ios_base::basefield);
     stream << value;
     const std::string text = stream.str();
-    append(text.data(), text.size());
+    write(text.data(), static_cast<std::streamsize>(text.size()));
   } catch (...) {
-    bad_ = true;
+    stop(bad_);
   }
 }
 

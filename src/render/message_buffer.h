@@ -30,34 +30,18 @@ class MessageBuffer {
   MessageBuffer& operator=(const MessageBuffer&) = delete;
 
   void write(const char* text, std::streamsize size) {
-    const auto n = static_cast<std::size_t>(size);
-    if (!bad_ && n <= text_.size() - used_) {
-      std::memcpy(&text_[used_], text, n);
-      used_ += n;
-    } else {
-      append(text, n);
-    }
+    add(text, static_cast<std::size_t>(size), true);
   }
   /// As `write`, for a text that must not be cut, such as an escape: a
   /// text that does not fit in the bound is left out whole.
   void write_whole(const char* text, std::streamsize size) {
-    const auto n = static_cast<std::size_t>(size);
-    if (!bad_ && n <= text_.size() - used_) {
-      std::memcpy(&text_[used_], text, n);
-      used_ += n;
-    } else {
-      append(text, n, false);
-    }
+    add(text, static_cast<std::size_t>(size), false);
   }
-  void put(char c) {
-    if (!bad_ && used_ < text_.size()) {
-      text_[used_++] = c;
-    } else {
-      append(&c, 1);
-    }
-  }
+  void put(char c) { add(&c, 1, true); }
   /// Any state other than good makes the buffer bad for good.
-  void setstate(std::ios_base::iostate state) { bad_ = bad_ || state != std::ios_base::goodbit; }
+  void setstate(std::ios_base::iostate state) {
+    if (state != std::ios_base::goodbit) stop(bad_);
+  }
   bool bad() const { return bad_; }
 
   /// Bounds the text to `max_bytes` (at least `kCutMarker.size()`): a text
@@ -89,31 +73,48 @@ class MessageBuffer {
   }
 
  private:
-  /// The slow path of a write: grows the string, or does nothing when bad.
-  /// The slow path of a write: grows the string up to the bound, cuts the
-  /// text there (a `divisible` one at a UTF-8 boundary), or does nothing
-  /// when bad or full.
-  void append(const char* text, std::size_t size, bool divisible = true) noexcept;
+  static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+
+  /// Copies the text into the room left, or takes the slow path.
+  void add(const char* text, std::size_t size, bool divisible) {
+    if (size <= text_.size() - used_) {
+      std::memcpy(&text_[used_], text, size);
+      used_ += size;
+    } else {
+      append(text, size, divisible);
+    }
+  }
+  /// The slow path of a write: grows the string up to `limit()`, or cuts the
+  /// text (a `divisible` one at a UTF-8 boundary), or does nothing once the
+  /// buffer is bad or full.
+  void append(const char* text, std::size_t size, bool divisible) noexcept;
   /// Ends the text at `cut_at_` with the marker; `text`, the write that
   /// passes the bound, may hold the last bytes before the cut.
   void cut(const char* text) noexcept;
+  /// Ends every later write: the buffer goes bad, or full after a cut.
+  void stop(bool& state) noexcept;
+  /// How far the string may grow before a write must decide on the cut:
+  /// the room for the text beside the marker, until a write passes it;
+  /// then the bound itself.
+  std::size_t limit() const {
+    return cut_at_ == kUnknown ? max_bytes_ - kCutMarker.size() : max_bytes_;
+  }
   template <class Number>
   void format(Number value, std::ios_base::fmtflags base);
 
   // The text is the first `used_` characters of `text_`; the rest is room,
-  // so that a write is a copy, without the string's own checks.
+  // so that a write is a copy, without the string's own checks. The string
+  // never grows past `limit()`, so the copy checks the room alone; a bad or
+  // full buffer has none left.
   std::string text_;
   std::size_t used_ = 0;
   bool bad_ = false;
   bool full_ = false;
-  // The string never grows past `bound_`, so a write that reaches it takes
-  // the slow path, and the fast path checks nothing more than it did without
-  // a bound. It is first where a cut leaves room for the marker; once a
-  // write passes that point (and `cut_at_` notes where the cut would go), the
-  // bound itself.
-  std::size_t bound_ = static_cast<std::size_t>(-1);
-  std::size_t hard_bound_ = static_cast<std::size_t>(-1);
-  std::size_t cut_at_ = 0;
+  // The bound on the text, marker included, and where a cut goes: set by
+  // the first write that passes the room beside the marker, at the start of
+  // that write, or as far into it as whole UTF-8 sequences go.
+  std::size_t max_bytes_ = kUnknown;
+  std::size_t cut_at_ = kUnknown;
   bool classic_;  // the global locale was the classic one: numbers by hand
   char newline_;
 };

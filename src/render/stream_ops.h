@@ -6,10 +6,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ios>
+#include <string_view>
 
 #include "message_buffer.h"
 
 namespace quelto::utils {
+
+/// A literal or a view, written as it is.
+template <class Stream, std::size_t N>
+void put(Stream& stream, const char (&text)[N]) {
+  stream.write(text, N - 1);
+}
+template <class Stream>
+void put(Stream& stream, std::string_view text) {
+  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
 
 /// The end of a line: the buffer's newline.
 inline void write_newline(MessageBuffer& buffer) {

@@ -8,7 +8,7 @@ namespace quelto::utils {
 /// The dump with raw strings and no bound, unless a logger asks otherwise.
 struct Style {
   enum class Format : unsigned char {
-    Dump,  // tables as indented multi-line text (write_table.h)
+    Dump,  // tables as indented multi-line text (write_dump.h)
     Line,  // the whole message on one line, strings escaped (write_line.h)
   };
   Format format = Format::Dump;

@@ -28,9 +28,9 @@ namespace quelto::utils {
 template <class Stream>
 void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream);
 
-/// True when the text holds a space or a byte that `write_escaped` (outside
-/// quotes) would change: a key the dump writes in brackets.
-inline bool needs_brackets(const char* text, std::size_t size);
+/// True when `write_escaped` outside quotes would not write the text as it
+/// is; with `or_space`, also when the text holds a space.
+inline bool escaping_changes(const char* text, std::size_t size, bool or_space = false);
 
 // ---------------------------------------------------------------------------
 
@@ -64,20 +64,17 @@ constexpr std::array<std::uint8_t, 256> make_byte_classes() {
 inline constexpr std::array<std::uint8_t, 256> kByteClasses = make_byte_classes();
 
 /// 1 for the bytes that pass unchanged by themselves: printable ASCII but the
-/// backslash, and but the quote (kInQuotes) or the space (kInBareKeys).
-enum class Context { kOutside, kInQuotes, kInBareKeys };
-constexpr std::array<std::uint8_t, 256> make_plain(Context context) {
+/// backslash, and but `other` (none for 0).
+constexpr std::array<std::uint8_t, 256> make_plain(char other) {
   std::array<std::uint8_t, 256> plain{};
   for (int b = 0x20; b < 0x7F; ++b) {
-    plain[static_cast<std::size_t>(b)] = b != '\\' &&
-                                         !(context == Context::kInQuotes && b == '"') &&
-                                         !(context == Context::kInBareKeys && b == ' ');
+    plain[static_cast<std::size_t>(b)] = b != '\\' && b != other;
   }
   return plain;
 }
-inline constexpr std::array<std::uint8_t, 256> kPlainOutside = make_plain(Context::kOutside);
-inline constexpr std::array<std::uint8_t, 256> kPlainInQuotes = make_plain(Context::kInQuotes);
-inline constexpr std::array<std::uint8_t, 256> kPlainInBareKeys = make_plain(Context::kInBareKeys);
+inline constexpr std::array<std::uint8_t, 256> kPlainOutside = make_plain(0);
+inline constexpr std::array<std::uint8_t, 256> kPlainInQuotes = make_plain('"');
+inline constexpr std::array<std::uint8_t, 256> kPlainButSpace = make_plain(' ');
 
 inline bool in_range(unsigned char byte, unsigned char low, unsigned char high) {
   return byte >= low && byte <= high;
@@ -131,8 +128,9 @@ void write_escape(unsigned char byte, Stream& stream) {
 }
 
 /// True when none of the 8 bytes at `p` needs a look of its own: all
-/// printable ASCII but the backslash (and the quote when `quoted`). The
-/// tests for a byte below a bound or equal to a value are exact for "any".
+/// printable ASCII but the backslash (and the quote when `quoted`, the space
+/// when `space`). The tests for a byte below a bound or equal to a value are
+/// exact for "any".
 inline bool plain_word(const unsigned char* p, bool quoted, bool space = false) {
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighs = 0x8080808080808080u;
@@ -153,17 +151,18 @@ constexpr std::size_t kEscapeChunk = 4096;
 
 }  // namespace detail
 
-inline bool needs_brackets(const char* text, std::size_t size) {
+inline bool escaping_changes(const char* text, std::size_t size, bool or_space) {
+  const auto& plain = or_space ? detail::kPlainButSpace : detail::kPlainOutside;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + size;
   for (;;) {
-    while (end - p >= 8 && detail::plain_word(p, false, true)) p += 8;
-    while (p < end && detail::kPlainInBareKeys[*p]) ++p;
+    while (end - p >= 8 && detail::plain_word(p, false, or_space)) p += 8;
+    while (p < end && plain[*p]) ++p;
     if (p == end) return false;
     const std::uint8_t kind = detail::kByteClasses[*p];
     const std::size_t n = kind >= detail::kLead2 ? detail::utf8_sequence(p, end, kind) : 0;
-    if (n == 0 && kind != detail::kQuote) return true;
-    p += n == 0 ? 1 : n;
+    if (n == 0) return true;
+    p += n;
   }
 }
 

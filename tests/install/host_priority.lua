@@ -28,3 +28,14 @@ log:notice("rendered at DEBUG: ", rendered)
 host.set_priority("app", "INFO")
 loop()
 log:notice("rendered at INFO again: ", rendered)
+
+-- The chained gate two levels below: a new priority of app is seen at once,
+-- one given to app.x in between once the host tells the module.
+local chained = q.get_log("app.x.y", { gate = "chained" })
+chained:debug("e: dropped")
+host.set_priority("app", "DEBUG")
+chained:debug("f: kept")
+host.set_priority("app", "WARN")
+chained:info("g: dropped")
+host.set_priority("app.x", "DEBUG")
+chained:debug("h: kept")

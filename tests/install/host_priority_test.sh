@@ -22,6 +22,8 @@ DEBUG app: c: kept
 NOTICE app: rendered at INFO: 0
 NOTICE app: rendered at DEBUG: 300
 NOTICE app: rendered at INFO again: 300
+DEBUG app.x.y: f: kept
+DEBUG app.x.y: h: kept
 INFO host: finished $script" \
   "$(printf '%s\n' "$out" | grep -v -e '^DEBUG app: probe$' -e '^$')"
 expect_eq "the loop logs every call while at DEBUG, and only then" 300 \

@@ -13,7 +13,7 @@ source "$here/../support/check.sh"
 library=$1
 outside=$(nm -C --defined-only "$library" |
   awk '$2 ~ /^[A-Z]$/ { $1 = ""; sub(/^ /, ""); print }' |
-  grep -Ev '^[A-Z] (.* )?quelto::|^[A-Z] luaopen_quelto_internal$|^[A-Z] quelto_internal_reopen$|^[A-Z] quelto_compat53' |
+  grep -Ev '^[A-Z] (.* )?quelto::|^[A-Z] luaopen_quelto_internal$|^[A-Z] quelto_internal_(reopen|priorities_changed)$|^[A-Z] quelto_compat53' |
   grep -Ev '^[WVu] ([a-z_]+ )?(std::|__gnu_cxx::|log4cpp::|DW\.ref\.|(typeinfo|typeinfo name|vtable) for (std|log4cpp)::)' ||
   true)
 expect_eq "no symbol outside namespace quelto" "" "$outside"

@@ -1,13 +1,13 @@
-#include <new>
 #include "module_host.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 #include "module/logger.h"
 #include "quelto_internal.h"
+#include "render/write_dump.h"
 #include "support/buffer_stream.h"
-#include "render/write_table.h"
 
 namespace quelto::safety {
 
@@ -53,7 +53,8 @@ void ModuleHost::run(const std::string& chunk) {
 }
 
 void bind_logger(lua_State* L, const char* name, log4cpp::Category& category) {
-  new (lua_newuserdata(L, sizeof(QueltoLogger))) QueltoLogger{&category, {}};
+  new (lua_newuserdata(L, sizeof(QueltoLogger)))
+      QueltoLogger{&category, {}, backend::GateCache(category)};
   luaL_setmetatable(L, kLoggerType);
   lua_setglobal(L, name);
 }

@@ -3,17 +3,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <log4cpp/Appender.hh>
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/FileAppender.hh>
+#include <log4cpp/NDC.hh>
+#include <log4cpp/PatternLayout.hh>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <typeinfo>
 #include <vector>
 
+#include "backend/gate.h"
 #include "backend/log4cpp_internals.h"
+#include "backend/pattern_layout.h"
 #include "lua_fixture.h"
 #include "quelto_internal.h"
 
@@ -62,10 +71,11 @@ class Configuration : public LuaTest {
   }
 
   /// A file appender `appender` into `file` (in the test's directory), "%m%n".
-  std::string file_appender(const std::string& appender, const std::string& file) {
+  std::string file_appender(const std::string& appender, const std::string& file,
+                            const std::string& pattern = "%m%n") {
     const std::string key = "log4cpp.appender." + appender;
     return key + "=FileAppender\n" + key + ".fileName=" + (dir_ / file).string() + "\n" + key +
-           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=%m%n\n";
+           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=" + pattern + "\n";
   }
 
   std::string read(const std::string& file) {
@@ -95,6 +105,11 @@ class Configuration : public LuaTest {
     const log4cpp::AppenderSet appenders =
         log4cpp::Category::getInstance(category).getAllAppenders();
     return appenders.size() == 1 ? *appenders.begin() : nullptr;
+  }
+
+  /// The layout of an appender that has one.
+  static log4cpp::Layout& layout_of(log4cpp::Appender* appender) {
+    return backend::layout_of(dynamic_cast<log4cpp::LayoutAppender&>(*appender));
   }
 
   fs::path dir_;
@@ -261,6 +276,7 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
       "log4j.appender.fa=org.apache.log4j.ConsoleAppender\nlog4cpp.appender.fa=NoSuchAppender\n"
       "log4cpp.appender.fa.target= StdErr \nlog4cpp.appender.fa.layout=x.SimpleLayout\n"
       "log4cpp.appender.fz=AbortAppender\nlog4cpp.appender.=NoSuchAppender\n");
+  const std::string bad_value = properties("bad_value.properties", "quelto.layout.fast=yes\n");
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
       {waits, "log4cpp configure failure: Appender 'fq' would wait to open " + fifo +
@@ -269,6 +285,8 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
       {odd, ""},
       {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
       {not_ours, ""},
+      {bad_value,
+       "log4cpp configure failure: key 'quelto.layout.fast' must be true or false, got 'yes'"},
       {fifo, prefix + fifo + " is not a regular file"},
       {"/dev/zero", prefix + "/dev/zero is not a regular file"},
       {dir_.string(), prefix + dir_.string() + " is not a regular file"},
@@ -298,15 +316,83 @@ TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
 }
 
+TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
+  auto* host = new log4cpp::FileAppender("host.file", (dir_ / "host.log").string());
+  auto* host_layout = new log4cpp::PatternLayout();
+  host_layout->setConversionPattern("%p %m%n");
+  host->setLayout(host_layout);
+  log4cpp::Category::getInstance("cfg.hostfile").addAppender(host);  // the category owns it
+  const std::string pattern = "%-6p|%c{1}|%.3x|%m%n";
+  const std::string simple = "log4cpp.appender.fs=FileAppender\nlog4cpp.appender.fs.fileName=" +
+                             (dir_ / "simple.log").string() +
+                             "\nlog4cpp.appender.fs.layout=SimpleLayout\n";
+  ASSERT_EQ(configure(properties("fast.properties",
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n"
+                                 "log4cpp.category.cfg.fast.two=INFO, fs\n" +
+                                     file_appender("ff", "fast.log", pattern) + simple)),
+            "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.two"))), typeid(backend::FastPatternLayout));
+  log4cpp::Category::getInstance("cfg.fast.two").warn("simple");
+  EXPECT_EQ(read("simple.log"), "WARN    : simple\n");
+  const log4cpp::Layout& made = layout_of(only_appender("cfg.fast.one"));
+  ASSERT_EQ(typeid(made), typeid(backend::FastPatternLayout));
+  EXPECT_EQ(static_cast<const backend::FastPatternLayout&>(made).getConversionPattern(), pattern);
+  EXPECT_EQ(&layout_of(host), host_layout);
+  log4cpp::NDC::push("request");
+  log4cpp::Category::getInstance("cfg.fast.one").warn("through the module's");
+  log4cpp::NDC::pop();
+  log4cpp::Category::getInstance("cfg.hostfile").warn("through the host's");
+  EXPECT_EQ(read("fast.log"), "WARN  |one|req|through the module's\n");
+  EXPECT_EQ(read("host.log"), "WARN through the host's\n");
+  log4cpp::Category::getInstance("cfg.hostfile").removeAllAppenders();
+  // Asked not to, the module leaves log4cpp's layout.
+  ASSERT_EQ(configure(properties("slow.properties",
+                                 "quelto.layout.fast = false\n"
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n" +
+                                     file_appender("ff", "fast.log", pattern))),
+            "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.one"))), typeid(log4cpp::PatternLayout));
+}
+
+// The host's records reach the appenders from threads of the host's, which
+// take no lock of the module's, while configurations replace the layouts.
+TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
+  const std::string file =
+      properties("threads.properties", "log4cpp.category.cfg.t=INFO, ft\n" +
+                                           file_appender("ft", "t.log", "%d{%l} %-5p %c %m%n"));
+  ASSERT_EQ(configure(file), "");
+  std::atomic<bool> stop{false};
+  std::thread host([&stop] {
+    log4cpp::Category& category = log4cpp::Category::getInstance("cfg.t.host");
+    while (!stop) category.info("host");
+  });
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(configure(file), "");
+  stop = true;
+  host.join();
+  std::istringstream lines(read("t.log"));
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(line.substr(3), " INFO  cfg.t.host host");
+  }
+}
+
 // The private members the module reads, against log4cpp's public answers: a
 // library that does not match its header fails here.
+// The chained gate's cache follows every change log4cpp's own walk sees,
+// without being told, but a category in between gaining a priority.
 TEST(Log4cppInternals, AgreeWithThePublicApi) {
   log4cpp::Category& leaf = log4cpp::Category::getInstance("internals.a.b.c");
   log4cpp::Category& middle = log4cpp::Category::getInstance("internals.a");
-  for (const int priority : {log4cpp::Priority::ERROR, log4cpp::Priority::NOTSET}) {
-    middle.setPriority(priority);
-    for (const auto* category : {&leaf, &middle, &log4cpp::Category::getRoot()}) {
-      EXPECT_EQ(backend::chained_priority(*category), category->getChainedPriority());
+  log4cpp::Category& root = log4cpp::Category::getRoot();
+  backend::GateCache leaf_cache(leaf), middle_cache(middle), root_cache(root);
+  const std::pair<log4cpp::Category*, int> changes[] = {
+      {&middle, log4cpp::Priority::ERROR},  {&leaf, log4cpp::Priority::DEBUG},
+      {&root, log4cpp::Priority::ALERT},    {&leaf, log4cpp::Priority::NOTSET},
+      {&middle, log4cpp::Priority::NOTSET}, {&root, log4cpp::Priority::WARN}};
+  for (const auto& [category, priority] : changes) {
+    category->setPriority(priority);  // as a host does, without telling the module
+    for (auto [c, cache] : {std::pair{&leaf, &leaf_cache}, std::pair{&middle, &middle_cache},
+                            std::pair{&root, &root_cache}}) {
+      EXPECT_EQ(backend::chained_priority(*c, *cache), c->getChainedPriority()) << c->getName();
     }
   }
   bool destroyed = false;
@@ -316,6 +402,25 @@ TEST(Log4cppInternals, AgreeWithThePublicApi) {
   EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
   delete second;
   delete first;
+  auto* file = new log4cpp::FileAppender("internals.file", "/dev/null");
+  auto* layout = new log4cpp::PatternLayout();
+  file->setLayout(layout);
+  EXPECT_EQ(&backend::layout_of(*file), layout);
+  // The mutex log4cpp holds while it calls a category's appenders, and
+  // takes to read them.
+  middle.addAppender(file);
+  std::atomic<bool> read{false};
+  backend::appender_mutex(middle).lock();
+  std::thread reader([&] {
+    middle.getAllAppenders();
+    read = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(read);
+  backend::appender_mutex(middle).unlock();
+  reader.join();
+  EXPECT_TRUE(read);
+  middle.removeAllAppenders();
 }
 
 }  // namespace

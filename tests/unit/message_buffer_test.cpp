@@ -14,7 +14,7 @@
 #include "lua_fixture.h"
 #include "support/buffer_stream.h"
 #include "render/stream_ops.h"
-#include "render/write_table.h"
+#include "render/write_dump.h"
 
 namespace quelto::test {
 namespace {

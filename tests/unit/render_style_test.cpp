@@ -106,6 +106,7 @@ TEST_F(RenderStyle, BoundCutsAndMarks) {
           {"string.rep('a', 21)", "aaaaaaaaa<truncated>"},
           {"'aaaaaaaa\\u{e9}', string.rep('b', 20)", "aaaaaaaa<truncated>"},
           {"'aaaaaaaa\\u{20AC}', string.rep('b', 20)", "aaaaaaaa<truncated>"},
+          {"'aaaaaa\\u{1F600}', string.rep('b', 20)", "aaaaaa<truncated>"},
           {"{1, 2, 3, 4, 5, 6, 7, 8, 9}", "{\n  1,\n  <truncated>"}},
          {Format::Dump, false, 20});
   expect({{"'aaaaaaaa\\27', string.rep('b', 20)", "aaaaaaaa<truncated>"},

@@ -1,4 +1,4 @@
-#include "render/write_table.h"
+#include "render/write_dump.h"
 
 #include <set>
 
