@@ -184,13 +184,14 @@ void check_category(const Log4cppProperties& properties, const std::string& name
 
 }  // namespace
 
-void check_log4cpp_properties(const Log4cppProperties& properties) {
-  const std::set<std::string> appenders = check_appenders(properties);
+std::set<std::string> check_log4cpp_properties(const Log4cppProperties& properties) {
+  std::set<std::string> appenders = check_appenders(properties);
   check_category(properties, "rootCategory", appenders);
   constexpr std::size_t kNameAt = sizeof "category." - 1;
   for_each_in(properties, "category", [&](const std::string& key, const std::string&) {
     check_category(properties, key.substr(kNameAt), appenders);
   });
+  return appenders;
 }
 
 }  // namespace quelto::backend

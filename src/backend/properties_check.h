@@ -12,6 +12,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 namespace quelto::backend {
@@ -29,7 +30,8 @@ using Log4cppProperties = std::map<std::string, std::string>;
 /// Refuses two things log4cpp takes, with texts of the module's: a file
 /// appender without a `fileName` (log4cpp writes to "./foobar"), and one
 /// whose file would keep its open waiting (a FIFO that no process reads),
-/// while the configuration holds the process-wide lock.
-void check_log4cpp_properties(const Log4cppProperties& properties);
+/// while the configuration holds the process-wide lock. Returns the names of
+/// the appenders log4cpp will make.
+std::set<std::string> check_log4cpp_properties(const Log4cppProperties& properties);
 
 }  // namespace quelto::backend

@@ -159,9 +159,9 @@ Log4cppProperties log4cpp_properties(const std::string& text) {
 }
 
 PropertiesFile check_properties(std::string text, const std::string& source) {
-  PropertiesFile file{std::move(text), {}, {}, {}};
+  PropertiesFile file{std::move(text), {}, {}, {}, {}};
   read_keys(file.text, source, file);
-  check_log4cpp_properties(log4cpp_properties(file.text));
+  file.appenders = check_log4cpp_properties(log4cpp_properties(file.text));
   return file;
 }
 

@@ -31,6 +31,7 @@ struct PropertiesFile {
   std::set<std::string> categories;
   ModuleSettings settings;
   std::set<std::string> module_keys;  // those read, each once
+  std::set<std::string> appenders;    // the names of those log4cpp will make
 };
 
 /// Reads the regular file at `path`. Throws `log4cpp::ConfigureFailure`

@@ -118,8 +118,12 @@ class Configuration : public LuaTest {
 TEST_F(Configuration, ReplacedAppendersAreClosedAndTheNewOnesStayRegistered) {
   const std::string first = properties(
       "first.properties", "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "a.log"));
-  const std::string second = properties(
-      "second.properties", "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "b.log"));
+  // The second also defines appenders that no category holds: closed at once.
+  std::string unattached;
+  for (int i = 0; i < 10; ++i) unattached += file_appender("fx" + std::to_string(i), "x.log");
+  const std::string second =
+      properties("second.properties",
+                 "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "b.log") + unattached);
   ASSERT_EQ(configure(first), "");
   const int descriptors = open_descriptors();
   for (int i = 0; i < 50; ++i) ASSERT_EQ(configure(i % 2 ? second : first), "");
