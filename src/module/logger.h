@@ -66,7 +66,9 @@ extern const luaL_Reg* const kLoggerMethods;
 // itself, which raises its own error (or accepts a userdata with the
 // metatable that the registry holds under the name now).
 inline QueltoLogger* check_logger(lua_State* L) {
-  void* logger = lua_touserdata(L, 1);
+  // Not lua_touserdata alone: light userdata share one metatable, which a
+  // script with the debug library can make the logger metatable.
+  void* logger = lua_type(L, 1) == LUA_TUSERDATA ? lua_touserdata(L, 1) : nullptr;
   if (logger != nullptr && lua_getmetatable(L, 1)) {
     // Tables are equal when they are the same object; comparing their
     // addresses costs half of what lua_rawequal does.
@@ -74,6 +76,7 @@ inline QueltoLogger* check_logger(lua_State* L) {
     lua_pop(L, 1);
     if (is_logger) return static_cast<QueltoLogger*>(logger);
   }
+  if (lua_type(L, 1) == LUA_TLIGHTUSERDATA) luaL_argerror(L, 1, messages::kLightUserdataLogger);
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }
 
