@@ -112,10 +112,14 @@ describe("bad arguments", function()
     end
     assert.truthy(error_of(q.get_log, "o", 5):find("(table expected, got number)", 1, true))
     assert.truthy(error_of(q.set_defaults):find("(table expected, got no value)", 1, true))
-    pcall(q.set_defaults, { gate = "chained", x = 1 })
+    -- Whichever of gate and format is read first, one table has it good.
+    pcall(q.set_defaults, { gate = "chained", format = "xml" })
+    pcall(q.set_defaults, { gate = "chain", format = "line" })
     assert.has_no.errors(function() q.get_log("o", { max_bytes = 11.0 }) end)
     local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
-    assert.has_error(function() q.get_log("o.x"):debug(spy) end, "rendered")
+    -- 800 is below the root's DEBUG: only the own gate (o.x has no priority) renders it.
+    assert.has_error(function() q.get_log("o.x"):log(800, spy) end, "rendered")
+    assert.are.equal("{\n  1\n}", capture.message_of(function() q.get_log("o.x"):info({ 1 }) end))
   end)
 
   it("to the priority methods name the priority", function()

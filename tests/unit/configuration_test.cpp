@@ -14,6 +14,7 @@
 #include <log4cpp/FileAppender.hh>
 #include <log4cpp/NDC.hh>
 #include <log4cpp/PatternLayout.hh>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "backend/gate.h"
 #include "backend/log4cpp_internals.h"
 #include "backend/pattern_layout.h"
+#include "backend/properties_file.h"
 #include "lua_fixture.h"
 #include "quelto_internal.h"
 
@@ -254,6 +256,17 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
   EXPECT_EQ(read("u.log"), "undo\n");
 }
 
+TEST(PropertiesFile, NamesTheCategoriesLog4cppConfigures) {
+  // Those a failed run's undo keeps: every key log4cpp reads as a category's, no other.
+  const std::string text =
+      " log4cpp.category.a = "
+      "INFO\nlog4j.category.b=INFO\ncategory.c\t=INFO\nlog4cpp.category.d.e=\n"
+      "#log4cpp.category.f=INFO\nlog4cpp.categoryg=INFO\nlog4cpp.additivity.h=false\n"
+      "log4cpp.rootCategory=INFO\n";
+  EXPECT_EQ(backend::check_properties(text, "t").categories,
+            (std::set<std::string>{"a", "b", "c", "d.e"}));
+}
+
 TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   const std::string fifo = (dir_ / "fifo").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -304,20 +317,26 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
 TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   // The second file defines an appender of the name cfg.kept's has, which
   // then holds log4cpp's registry: reopenAll would miss cfg.kept's.
-  ASSERT_EQ(configure(properties("kept.properties", "log4cpp.category.cfg.kept=INFO, fk\n" +
-                                                        file_appender("fk", "kept.log"))),
+  fs::create_directory(dir_ / "sub");
+  ASSERT_EQ(configure(properties("kept.properties", "log4cpp.category.cfg.kept=INFO, fk, fg\n" +
+                                                        file_appender("fk", "kept.log") +
+                                                        file_appender("fg", "sub/g.log"))),
             "");
   ASSERT_EQ(configure(properties("other.properties", "log4cpp.category.cfg.other=INFO, fk\n" +
                                                          file_appender("fk", "other.log"))),
             "");
-  fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
-  fs::rename(dir_ / "other.log", dir_ / "other.log.1");
-  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
-  EXPECT_TRUE(lua_toboolean(L, -1));
-  log4cpp::Category::getInstance("cfg.kept").info("kept");
-  log4cpp::Category::getInstance("cfg.other").info("other");
-  EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
-  EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
+  // Then once more, when fg cannot reopen: the others still do.
+  for (const bool all : {true, false}) {
+    if (!all) fs::remove_all(dir_ / "sub");
+    fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
+    fs::rename(dir_ / "other.log", dir_ / "other.log.1");
+    ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+    EXPECT_EQ(lua_toboolean(L, -1) != 0, all);
+    log4cpp::Category::getInstance("cfg.kept").info("kept");
+    log4cpp::Category::getInstance("cfg.other").info("other");
+    EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
+    EXPECT_EQ(read("kept.log.1") + read("other.log.1"), all ? "" : "kept\nother\n");
+  }
 }
 
 TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
