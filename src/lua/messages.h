@@ -27,7 +27,8 @@ inline constexpr char kUnknownOption[] = "unknown logger option '%s'";
 inline constexpr char kBadOptionValue[] = "logger option '%s' must be %s, got %s";
 
 // Logger methods.
-inline constexpr char kLightUserdataLogger[] = "QueltoLogger expected, got light userdata";
+inline constexpr char kForgedLogger[] =
+    "QueltoLogger expected, got another userdata with the logger metatable";
 inline constexpr char kPriorityName[] = "priority name or integer expected, got '%s'";
 inline constexpr char kRootKeepsPriority[] = "set_priority: the root category must keep a priority";
 

@@ -66,17 +66,20 @@ extern const luaL_Reg* const kLoggerMethods;
 // itself, which raises its own error (or accepts a userdata with the
 // metatable that the registry holds under the name now).
 inline QueltoLogger* check_logger(lua_State* L) {
-  // Not lua_touserdata alone: light userdata share one metatable, which a
-  // script with the debug library can make the logger metatable.
-  void* logger = lua_type(L, 1) == LUA_TUSERDATA ? lua_touserdata(L, 1) : nullptr;
+  void* logger = lua_touserdata(L, 1);
   if (logger != nullptr && lua_getmetatable(L, 1)) {
     // Tables are equal when they are the same object; comparing their
     // addresses costs half of what lua_rawequal does.
     const bool is_logger = lua_topointer(L, -1) == lua_topointer(L, lua_upvalueindex(1));
     lua_pop(L, 1);
-    if (is_logger) return static_cast<QueltoLogger*>(logger);
+    // The debug library can give any userdata the logger metatable, and every
+    // light userdata at once: a logger is also a block of a logger's size (a
+    // light userdata has none).
+    if (is_logger && lua_rawlen(L, 1) == sizeof(QueltoLogger)) {
+      return static_cast<QueltoLogger*>(logger);
+    }
+    if (is_logger) luaL_argerror(L, 1, messages::kForgedLogger);
   }
-  if (lua_type(L, 1) == LUA_TLIGHTUSERDATA) luaL_argerror(L, 1, messages::kLightUserdataLogger);
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }
 
