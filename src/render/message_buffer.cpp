@@ -29,16 +29,6 @@ void MessageBuffer::set_bound(std::size_t max_bytes) {
   capacity_ = std::min(capacity_, std::max(limit(), used_));
 }
 
-const std::string& MessageBuffer::text() {
-  if (data_ == inline_) {
-    heap_ = std::string(inline_, used_);  // built at its size: fewer steps than an assign
-  } else {
-    heap_.resize(used_);  // shorter: the block stays where it is
-    capacity_ = used_;
-  }
-  return heap_;
-}
-
 void MessageBuffer::append(const char* text, std::size_t size, bool divisible) noexcept {
   if (bad_ || full_) return;
   const std::size_t beside_marker = max_bytes_ - kCutMarker.size();

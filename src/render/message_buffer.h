@@ -26,7 +26,7 @@ namespace quelto::utils {
 ///
 ///   utils::MessageBuffer b;
 ///   b << "answer: " << 42LL;
-///   b.view();  // "answer: 42"
+///   b.text();  // "answer: 42"
 class MessageBuffer {
  public:
   /// The room inside the buffer, for common records: a longer text moves to
@@ -77,14 +77,9 @@ class MessageBuffer {
   /// Lower-case hexadecimal digits, as the stream writes it in hex mode.
   void address(std::uintptr_t value);
 
-  /// The text written so far, in place. Later writes may move it.
-  std::string_view view() const { return {data_, used_}; }
-  /// The text written so far as a string, for a callee that takes one, such
-  /// as log4cpp's `Category::log`: a text on the heap is handed as it is; a
-  /// text inside the buffer is copied, which allocates once it is longer
-  /// than a string's own inline room, and throws `std::bad_alloc` where
-  /// that fails. Later writes may move it; the buffer stays writable.
-  const std::string& text();
+  /// The text written so far, in place. Later writes may move it; the
+  /// buffer stays writable.
+  std::string_view text() const { return {data_, used_}; }
 
  private:
   static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
@@ -147,7 +142,7 @@ class MessageBuffer {
   // that write, or as far into it as whole UTF-8 sequences go.
   std::size_t max_bytes_ = kUnknown;
   std::size_t cut_at_ = kUnknown;
-  // The text once it outgrows `inline_`, or its copy handed out by `text()`.
+  // The text once it outgrows `inline_`.
   std::string heap_;
   char inline_[kInlineBytes];
 };

@@ -30,7 +30,7 @@ template <class Write>
 std::string through_buffer(Write write) {
   utils::MessageBuffer buffer;
   write(buffer);
-  return buffer.text();
+  return std::string(buffer.text());
 }
 
 template <class Write>
@@ -149,10 +149,10 @@ TEST(MessageBuffer, ReadsTheGlobalLocaleAtItsFirstNumber) {
     during << 1234567LL;
   }
   during << 7654321LL;
-  EXPECT_EQ(during.view(), "n=1.234.5677.654.321");
+  EXPECT_EQ(during.text(), "n=1.234.5677.654.321");
   utils::MessageBuffer after;
   after << 1234567LL;
-  EXPECT_EQ(after.view(), "1234567");
+  EXPECT_EQ(after.text(), "1234567");
 }
 
 // Bounds and texts on both sides of the inline room: the cut is where the
