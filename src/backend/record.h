@@ -1,7 +1,7 @@
 // Handing a rendered record to log4cpp.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 namespace log4cpp {
 class Category;
@@ -12,7 +12,11 @@ namespace quelto::backend {
 /// Logs `message` to `category` at `priority`, as the message itself (never
 /// read as a format): through the configuration in force before or after a
 /// concurrent `configure`, never through neither, and one record at a time
-/// through an appender that several categories share. Throws nothing.
-void write_record(log4cpp::Category& category, int priority, const std::string& message) noexcept;
+/// through an appender that several categories share. log4cpp takes the
+/// message as a string: a message of up to a few KiB is copied into one the
+/// thread keeps from its first record on, so that it costs no heap block.
+/// Throws `std::bad_alloc` when no memory holds that copy; nothing once it
+/// is made.
+void write_record(log4cpp::Category& category, int priority, std::string_view message);
 
 }  // namespace quelto::backend

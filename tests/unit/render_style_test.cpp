@@ -27,7 +27,7 @@ class RenderStyle : public LuaTest {
     utils::render_arguments(L, base + 1, message, style);
     EXPECT_EQ(lua_gettop(L), top) << chunk;
     lua_settop(L, base);
-    return message.text();
+    return std::string(message.text());
   }
 
   void expect(const std::vector<Case>& cases, const utils::Style& style) {
