@@ -70,8 +70,9 @@ int check_priority_number(lua_State* L, int arg) {
 }
 
 void push_logger(lua_State* L, log4cpp::Category* category, const LoggerOptions& options) {
-  new (lua_newuserdata(L, sizeof(QueltoLogger)))
-      QueltoLogger{category, options, backend::GateCache(*category)};
+  void* block = lua_newuserdata(L, sizeof(QueltoLogger));
+  new (block) QueltoLogger{static_cast<QueltoLogger*>(block), category, options,
+                           backend::GateCache(*category)};
   lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
   lua_setmetatable(L, -2);
 }

@@ -19,6 +19,9 @@ inline constexpr char kLoggerType[] = "QueltoLogger";
 /// which keeps every category for the life of the process; the options are
 /// the logger's own, fixed when it is made.
 struct QueltoLogger {
+  // The block's own address: the LuaJIT methods, which cannot see a
+  // userdata's size, take a block for a logger only where it holds this.
+  const QueltoLogger* self;
   log4cpp::Category* category;
   LoggerOptions options;
   mutable backend::GateCache gate_cache;  // what the chained gate found last

@@ -58,7 +58,7 @@ void ModuleHost::run(const std::string& chunk) {
 
 void bind_logger(lua_State* L, const char* name, log4cpp::Category& category) {
   new (lua_newuserdata(L, sizeof(QueltoLogger)))
-      QueltoLogger{&category, {}, backend::GateCache(category)};
+      QueltoLogger{nullptr, &category, {}, backend::GateCache(category)};
   luaL_setmetatable(L, kLoggerType);
   lua_setglobal(L, name);
 }
