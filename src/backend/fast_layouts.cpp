@@ -1,6 +1,7 @@
 #include "fast_layouts.h"
 
 #include <algorithm>
+#include <functional>
 #include <log4cpp/BasicLayout.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/LayoutAppender.hh>
@@ -39,11 +40,10 @@ std::optional<std::string> equivalent_pattern(const log4cpp::Layout& layout) {
 struct FastLayouts::Exchange {
   log4cpp::LayoutAppender* appender;
   std::unique_ptr<FastPatternLayout> layout;
-};
-
-struct FastLayouts::Held {
-  int depth;
-  log4cpp::threading::Mutex* mutex;
+  // The mutexes of the categories that hold the appender, deepest first as
+  // log4cpp takes them (a child's, then its parent's), among equals by
+  // address: one order for any two, in every run.
+  std::vector<log4cpp::threading::Mutex*> holders;
 };
 
 FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before) {
@@ -55,23 +55,32 @@ FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& bef
     if (!pattern) continue;
     auto ours = std::make_unique<FastPatternLayout>();
     ours->setConversionPattern(*pattern);  // a pattern log4cpp took, which ours takes too
-    exchanges_.push_back(Exchange{with_layout, std::move(ours)});
+    std::vector<std::pair<int, log4cpp::threading::Mutex*>> holders;
+    for (std::size_t i = 0; i < now.categories.size(); ++i) {
+      if (now.appenders[i].count(appender) == 0) continue;
+      holders.emplace_back(-depth(*now.categories[i]), &appender_mutex(*now.categories[i]));
+    }
+    std::sort(holders.begin(), holders.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : std::less<>()(a.second, b.second);
+    });
+    Exchange exchange{with_layout, std::move(ours), {}};
+    for (const auto& holder : holders) exchange.holders.push_back(holder.second);
+    exchanges_.push_back(std::move(exchange));
   }
-  if (exchanges_.empty()) return;
-  for (log4cpp::Category* category : now.categories) {
-    mutexes_.push_back(Held{depth(*category), &appender_mutex(*category)});
-  }
-  std::sort(mutexes_.begin(), mutexes_.end(),
-            [](const Held& a, const Held& b) { return a.depth > b.depth; });
 }
 
 FastLayouts::~FastLayouts() = default;
 FastLayouts::FastLayouts(FastLayouts&&) noexcept = default;
 
 void FastLayouts::install() noexcept {
-  for (const Held& held : mutexes_) held.mutex->lock();
-  for (Exchange& exchange : exchanges_) exchange.appender->setLayout(exchange.layout.release());
-  for (auto it = mutexes_.rbegin(); it != mutexes_.rend(); ++it) it->mutex->unlock();
+  // A record reaches an appender only through a category that holds it, and
+  // log4cpp calls those holding the category's mutex: with them all held, no
+  // record is inside the layout as it is freed.
+  for (Exchange& exchange : exchanges_) {
+    for (log4cpp::threading::Mutex* mutex : exchange.holders) mutex->lock();
+    exchange.appender->setLayout(exchange.layout.release());
+    for (auto it = exchange.holders.rbegin(); it != exchange.holders.rend(); ++it) (*it)->unlock();
+  }
 }
 
 }  // namespace quelto::backend

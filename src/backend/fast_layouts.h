@@ -11,8 +11,8 @@
 // The host's own records reach these appenders from its threads without the
 // module's lock: log4cpp calls a category's appenders holding that category's
 // mutex (and, as the record climbs to the parents, the parents' too, child
-// first). The layouts are exchanged holding every category's mutex, deepest
-// first, so no record is inside a layout as it is freed.
+// first). Each layout is exchanged holding the mutexes of the categories that
+// hold its appender, deepest first, so no record is inside it as it is freed.
 #pragma once
 
 #include <log4cpp/Appender.hh>
@@ -56,11 +56,9 @@ class FastLayouts {
   void install() noexcept;
 
   struct Exchange;
-  struct Held;
 
  private:
   std::vector<Exchange> exchanges_;
-  std::vector<Held> mutexes_;  // every category's, deepest category first
 };
 
 }  // namespace quelto::backend
