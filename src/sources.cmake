@@ -23,6 +23,7 @@ set(QUELTO_SOURCES
   module/logger_options.cpp
   module/module.cpp
   module/module_functions.cpp
+  render/json_message.cpp
   render/message.cpp
   render/message_buffer.cpp
   render/table_traverser.cpp)

@@ -23,9 +23,12 @@ namespace {
 // the call) brings its options to the rendering.
 int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
   return lua::guarded(L, [L, &logger, priority] {
+    const utils::Style& style = logger.options.style;
     utils::MessageBuffer message;
-    utils::render_arguments(L, 2, message, logger.options.style);
-    backend::write_record(*logger.category, priority, message.text());
+    utils::render_arguments(L, 2, message, style);
+    std::string closed;
+    const std::string& text = utils::finished_text(message, style, closed);
+    backend::write_record(*logger.category, priority, text);
     return 0;
   });
 }

@@ -37,8 +37,8 @@ bool read_choice(lua_State* L, int index, const char* const (&names)[N], Enum& f
   return false;
 }
 
-constexpr const char* kGateNames[] = {"own", "chained"};  // in the order of backend::Gate
-constexpr const char* kFormatNames[] = {"dump", "line"};  // in the order of Style::Format
+constexpr const char* kGateNames[] = {"own", "chained"};          // in the order of backend::Gate
+constexpr const char* kFormatNames[] = {"dump", "line", "json"};  // in the order of Style::Format
 
 // The bound must leave room for the marker that ends a cut record; false
 // for no bound.
@@ -62,7 +62,7 @@ constexpr Option kOptions[] = {
      [](lua_State* L, int index, LoggerOptions& options) {
        return read_choice(L, index, kGateNames, options.gate);
      }},
-    {"format", "\"dump\" or \"line\"",
+    {"format", "\"dump\", \"line\" or \"json\"",
      [](lua_State* L, int index, LoggerOptions& options) {
        return read_choice(L, index, kFormatNames, options.style.format);
      }},
