@@ -6,6 +6,7 @@ set(QUELTO_SOURCES
   backend/category_snapshot.cpp
   backend/configuration.cpp
   backend/gate.cpp
+  backend/json_layout.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
   backend/priorities.cpp

@@ -5,10 +5,12 @@
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <new>
+#include <optional>
 
 #include "attachments.h"
 #include "category_snapshot.h"
 #include "gate.h"
+#include "json_layout.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
@@ -96,15 +98,19 @@ void settle(const CategorySnapshot& before, bool failed) {
 
 }  // namespace
 
-void configure_from_file(const std::string& path) {
+void configure(const PropertiesFile& properties, const std::function<void()>& on_success) {
   // Read, checked and copied before the lock: nothing here waits on a file
   // while every other thread waits on the lock.
-  const PropertiesFile properties = read_properties(path);
   const MemoryFile file(properties.text);
   const ExclusiveUse alone;
   const CategorySnapshot before(properties.categories);
+  std::optional<JsonLayouts> layouts;
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
+    // Made before anything is settled: failing to make them fails the run.
+    if (!properties.settings.json_appenders.empty()) {
+      layouts.emplace(current_attachments(), before.attached(), properties.settings.json_appenders);
+    }
   } catch (...) {
     settle(before, true);
     priorities_changed();  // put back, perhaps after a change
@@ -112,6 +118,12 @@ void configure_from_file(const std::string& path) {
   }
   settle(before, false);
   priorities_changed();
+  if (layouts) layouts->install();
+  if (on_success) on_success();
+}
+
+void configure_from_file(const std::string& path) {
+  configure(read_properties(path));
 }
 
 bool reopen_appenders() {

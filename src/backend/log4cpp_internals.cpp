@@ -28,10 +28,15 @@ struct AddAppender {
   using Type = void (*)(log4cpp::Appender*);
   friend constexpr Type member(AddAppender) noexcept;
 };
+struct CategoryMutex {
+  using Type = log4cpp::threading::Mutex log4cpp::Category::*;
+  friend constexpr Type member(CategoryMutex) noexcept;
+};
 
 template struct Expose<CategoryPriority, &log4cpp::Category::_priority>;
 template struct Expose<CategoryParent, &log4cpp::Category::_parent>;
 template struct Expose<AddAppender, &log4cpp::Appender::_addAppender>;
+template struct Expose<CategoryMutex, &log4cpp::Category::_appenderSetMutex>;
 
 // The sizes of log4cpp 1.1.3's classes on this ABI: a header whose classes
 // changed shape stops the build here, before any member is read wrongly.
@@ -53,6 +58,10 @@ const log4cpp::Category* parent_of(const log4cpp::Category& category) noexcept {
 
 void register_appender(log4cpp::Appender* appender) {
   member(AddAppender{})(appender);
+}
+
+log4cpp::threading::Mutex& appender_mutex(log4cpp::Category& category) noexcept {
+  return category.*member(CategoryMutex{});
 }
 
 }  // namespace quelto::backend

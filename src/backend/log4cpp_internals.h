@@ -13,6 +13,9 @@
 namespace log4cpp {
 class Appender;
 class Category;
+namespace threading {
+class Mutex;
+}  // namespace threading
 }  // namespace log4cpp
 
 namespace quelto::backend {
@@ -31,5 +34,10 @@ const log4cpp::Category* parent_of(const log4cpp::Category& category) noexcept;
 /// appender's constructor does, and its destructor undoes by name). Throws
 /// what inserting into a map throws.
 void register_appender(log4cpp::Appender* appender);
+
+/// The mutex a category holds while it calls its appenders (and, as a record
+/// climbs to the parents, while the parents call theirs: child first), and
+/// while its appenders are read or changed.
+log4cpp::threading::Mutex& appender_mutex(log4cpp::Category& category) noexcept;
 
 }  // namespace quelto::backend

@@ -6,18 +6,30 @@
 //   quelto.<key> = <value>      (or log4cpp.quelto.<key>, as log4cpp reads keys)
 //
 // Adding a key is one field of ModuleSettings and one entry in the key table
-// of module_settings.cpp.
+// of module_settings.cpp. A key's name may stand for a family of keys: one
+// that ends in "." takes every key that starts so, and one with a "*" every
+// key with any name without a "." in its place.
 #pragma once
 
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quelto::backend {
 
 /// What a properties file's module keys set; what a file leaves out keeps
 /// its default here.
-struct ModuleSettings {};
+struct ModuleSettings {
+  /// quelto.appender.<name>.layout = json: the appenders that get the JSON
+  /// layout (json_layout.h).
+  std::set<std::string> json_appenders;
+  /// quelto.defaults.<option> = <value>: the process-wide logger defaults,
+  /// option and value as the file gives them, checked by the module, which
+  /// knows the options.
+  std::vector<std::pair<std::string, std::string>> defaults;
+};
 
 /// Reads the property `key` = `value` (as log4cpp's reader takes them) into
 /// `settings` when it is a module key, as `configure` does for every line of

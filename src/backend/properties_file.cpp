@@ -81,9 +81,28 @@ std::string_view category_of(std::string_view line, const char* space) {
 // towards finding a category log4cpp would not see.
 constexpr char kAnySpace[] = " \t\r\n\f\v";
 
+// What the text says of its appenders: those it defines, those with a layout.
+struct Appenders {
+  std::set<std::string, std::less<>> defined;
+  std::set<std::string, std::less<>> with_layout;
+
+  void read(std::string_view key) {
+    constexpr std::string_view kAppender = "appender.", kLayout = ".layout";
+    if (key.substr(0, kAppender.size()) != kAppender) return;
+    const std::string_view name = key.substr(kAppender.size());
+    if (name.find('.') == std::string_view::npos) {
+      defined.emplace(name);
+    } else if (name.size() > kLayout.size() &&
+               name.substr(name.size() - kLayout.size()) == kLayout) {
+      with_layout.emplace(name.substr(0, name.size() - kLayout.size()));
+    }
+  }
+};
+
 // The categories the text names, and the module's own settings; throws for
 // a category that is too deep or a module key it refuses.
-void read_keys(const std::string& text, const std::string& path, PropertiesFile& file) {
+void read_keys(const std::string& text, const std::string& path, PropertiesFile& file,
+               Appenders& appenders) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
@@ -99,6 +118,7 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
     if (!name.empty()) file.categories.emplace(name);
     if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
       read_module_key(property->key, property->value, file.settings, file.module_keys);
+      appenders.read(property->key);
     }
     start = end + 1;
   }
@@ -107,9 +127,30 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
 }  // namespace
 
 PropertiesFile check_properties(std::string text, const std::string& source) {
+  if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {
+    throw failure(messages::kConfigureTooLarge, source, kMaxPropertiesBytes);
+  }
   PropertiesFile file{std::move(text), {}, {}, {}};
-  read_keys(file.text, source, file);
+  Appenders appenders;
+  read_keys(file.text, source, file, appenders);
+  for (const std::string& name : file.settings.json_appenders) {
+    if (appenders.defined.count(name) == 0) {
+      const std::string key = "quelto.appender." + name + ".layout";
+      throw failure(messages::kUndefinedAppender, key, name.c_str());
+    }
+    // log4cpp wants a layout for the appender, which the JSON layout replaces.
+    if (appenders.with_layout.count(name) == 0) {
+      file.text.append("\nlog4cpp.appender.").append(name).append(".layout=SimpleLayout\n");
+    }
+  }
   return file;
+}
+
+std::string file_source(const std::string& path) {
+  const int size = std::snprintf(nullptr, 0, messages::kFileSource, path.c_str());
+  std::string source(static_cast<std::size_t>(size), '\0');
+  std::snprintf(source.data(), source.size() + 1, messages::kFileSource, path.c_str());
+  return source;
 }
 
 PropertiesFile read_properties(const std::string& path) {
@@ -134,10 +175,10 @@ PropertiesFile read_properties(const std::string& path) {
     }
     text.append(block, static_cast<std::size_t>(got));
     if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {  // it may have grown since
-      throw failure(messages::kConfigureTooLarge, path, kMaxPropertiesBytes);
+      throw failure(messages::kConfigureTooLarge, file_source(path), kMaxPropertiesBytes);
     }
   }
-  return check_properties(std::move(text), path);
+  return check_properties(std::move(text), file_source(path));
 }
 
 MemoryFile::MemoryFile(const std::string& text)

@@ -38,9 +38,16 @@ struct PropertiesFile {
 /// more, or has a module key it refuses; opening it never waits.
 PropertiesFile read_properties(const std::string& path);
 
-/// The checks of read_properties on a text already read; `source` names it
-/// in errors (a file's path).
+/// The checks of read_properties on a text already read (its size among
+/// them); `source` names it in errors: `file_source(path)`, or
+/// messages::kTextSource. A text whose module keys give an appender the JSON
+/// layout (`quelto.appender.<name>.layout = json`) must define it; where it
+/// gives that appender no layout of log4cpp's, one is added, since log4cpp
+/// wants one (the JSON layout takes its place).
 PropertiesFile check_properties(std::string text, const std::string& source);
+
+/// "File <path>", as errors name a file.
+std::string file_source(const std::string& path);
 
 /// log4cpp's white space, which its reader trims from keys and values.
 inline constexpr char kLog4cppSpace[] = " \t\r\n";

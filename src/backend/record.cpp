@@ -6,11 +6,26 @@
 #include "shared_appenders.h"
 
 namespace quelto::backend {
+namespace {
 
-void write_record(log4cpp::Category& category, int priority, const std::string& message) noexcept {
+// The JSON object this thread is handing to log4cpp, if any.
+thread_local const std::string* json_object_in_hand = nullptr;
+
+}  // namespace
+
+void write_record(log4cpp::Category& category, int priority, const std::string& message,
+                  bool json_object) noexcept {
   const SharedUse use;                        // first: the stripes are read under it
   const SharedAppenderUse in_turn(category);  // a shared appender's stripes
-  category.log(priority, message);            // log4cpp's own: throws nothing
+  json_object_in_hand = json_object ? &message : nullptr;
+  category.log(priority, message);  // log4cpp's own: throws nothing
+  json_object_in_hand = nullptr;
+}
+
+bool is_json_record(const std::string& message) noexcept {
+  // The event holds a copy: the same text is the same record.
+  const std::string* in_hand = json_object_in_hand;
+  return in_hand != nullptr && *in_hand == message;
 }
 
 }  // namespace quelto::backend

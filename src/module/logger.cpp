@@ -28,7 +28,8 @@ int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
     utils::render_arguments(L, 2, message, style);
     std::string closed;
     const std::string& text = utils::finished_text(message, style, closed);
-    backend::write_record(*logger.category, priority, text);
+    backend::write_record(*logger.category, priority, text,
+                          style.format == utils::Style::Format::Json);
     return 0;
   });
 }

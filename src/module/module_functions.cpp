@@ -10,6 +10,7 @@
 #include "../backend/categories.h"
 #include "../backend/configuration.h"
 #include "../backend/priorities.h"
+#include "../backend/properties_file.h"
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
@@ -17,17 +18,38 @@
 
 namespace quelto {
 
-int configure(lua_State* L) {
-  const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
-  return lua::guarded(L, [path] {
+namespace {
+
+// Configures from the properties that `read` reads and checks, with the
+// module's errors for what log4cpp and the checks throw.
+template <class Read>
+int configure_with(lua_State* L, Read read) {
+  return lua::guarded(L, [read] {
     try {
-      backend::configure_from_file(std::string(path));
+      backend::configure(read());
     } catch (const log4cpp::ConfigureFailure& e) {
       throw lua::Raise(std::string(messages::kConfigureFailure) + e.what());
     } catch (const std::exception& e) {
       throw lua::Raise(std::string(messages::kConfigureUnknownFailure) + e.what());
     }
     return 0;
+  });
+}
+
+}  // namespace
+
+int configure(lua_State* L) {
+  const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
+  return configure_with(L, [path] { return backend::read_properties(path); });
+}
+
+int configure_text(lua_State* L) {
+  std::size_t size = 0;
+  const char* text = luaL_checklstring(L, 1, &size);  // whole, NULs included
+  return configure_with(L, [text, size] {
+    // A text over the limit is refused by its size: no need to copy it all.
+    const std::size_t kept = std::min<std::size_t>(size, backend::kMaxPropertiesBytes + 1);
+    return backend::check_properties(std::string(text, kept), messages::kTextSource);
   });
 }
 

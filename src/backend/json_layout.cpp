@@ -1,0 +1,135 @@
+#include "json_layout.h"
+
+#include <algorithm>
+#include <log4cpp/Category.hh>
+#include <log4cpp/LayoutAppender.hh>
+#include <log4cpp/LoggingEvent.hh>
+#include <log4cpp/Priority.hh>
+#include <utility>
+
+#include "../render/write_escaped.h"
+#include "attachments.h"
+#include "log4cpp_internals.h"
+#include "record.h"
+
+namespace quelto::backend {
+namespace {
+
+// The writers' stream operations over a string.
+struct StringOut {
+  std::string& text;
+  void write(const char* data, std::streamsize size) {
+    text.append(data, static_cast<std::size_t>(size));
+  }
+};
+
+void append_json_text(std::string& record, const std::string& text) {
+  StringOut out{record};
+  utils::write_json_escaped(text.data(), text.size(), out);
+}
+
+int depth(const log4cpp::Category& category) {
+  int levels = 0;
+  for (const log4cpp::Category* c = category.getParent(); c != nullptr; c = c->getParent()) {
+    ++levels;
+  }
+  return levels;
+}
+
+// Writes `value` as `digits` decimal digits ending just before `end`.
+void put_digits(unsigned value, int digits, char* end) {
+  for (int i = 0; i < digits; ++i, value /= 10) *--end = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+void write_utc_time(long long seconds, int microseconds, char* out) noexcept {
+  // Days since 1970-01-01 to the civil date (the proleptic Gregorian
+  // calendar, in eras of 400 years).
+  long long days = seconds / 86400;
+  long long rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  const long long z = days + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto day_of_era = static_cast<unsigned>(z - era * 146097);
+  const unsigned year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const unsigned day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const unsigned shifted_month = (5 * day_of_year + 2) / 153;  // March is 0
+  const unsigned day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+  const unsigned month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+  const auto year = static_cast<unsigned>(year_of_era + era * 400 + (month <= 2 ? 1 : 0));
+  const auto of_day = static_cast<unsigned>(rest);
+  char* p = out;
+  put_digits(year, 4, p += 4);
+  *p++ = '-';
+  put_digits(month, 2, p += 2);
+  *p++ = '-';
+  put_digits(day, 2, p += 2);
+  *p++ = 'T';
+  put_digits(of_day / 3600, 2, p += 2);
+  *p++ = ':';
+  put_digits(of_day / 60 % 60, 2, p += 2);
+  *p++ = ':';
+  put_digits(of_day % 60, 2, p += 2);
+  *p++ = '.';
+  put_digits(static_cast<unsigned>(microseconds), 6, p += 6);
+  *p = 'Z';
+}
+
+std::string JsonLayout::format(const log4cpp::LoggingEvent& event) {
+  const std::string& level = log4cpp::Priority::getPriorityName(event.priority);
+  const bool object = is_json_record(event.message);
+  std::string record;
+  record.reserve(64 + event.categoryName.size() + event.message.size());
+  char time[kUtcTimeSize];
+  write_utc_time(event.timeStamp.getSeconds(), event.timeStamp.getMicroSeconds(), time);
+  record.append("{\"time\":\"").append(time, kUtcTimeSize);
+  record.append("\",\"level\":\"");
+  append_json_text(record, level);
+  record.append("\",\"logger\":\"");
+  append_json_text(record, event.categoryName);
+  if (object) {
+    // {"msg":...}: its members after ours.
+    record.append("\",").append(event.message, 1, std::string::npos);
+  } else {
+    record.append("\",\"msg\":\"");
+    append_json_text(record, event.message);
+    record.append("\"}");
+  }
+  record.push_back('\n');
+  return record;
+}
+
+JsonLayouts::JsonLayouts(const Attachments& now, const log4cpp::AppenderSet& before,
+                         const std::set<std::string>& names) {
+  if (names.empty()) return;
+  for (log4cpp::Appender* appender : now.all()) {
+    if (before.count(appender) != 0 || names.count(appender->getName()) == 0) continue;
+    // Only those that take a layout; log4cpp's others have none to replace.
+    auto* with_layout = dynamic_cast<log4cpp::LayoutAppender*>(appender);
+    if (with_layout == nullptr) continue;
+    exchanges_.push_back(Exchange{with_layout, std::make_unique<JsonLayout>()});
+  }
+  if (exchanges_.empty()) return;
+  std::vector<std::pair<int, log4cpp::Category*>> by_depth;
+  for (log4cpp::Category* category : now.categories)
+    by_depth.emplace_back(depth(*category), category);
+  std::stable_sort(by_depth.begin(), by_depth.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& entry : by_depth) mutexes_.push_back(&appender_mutex(*entry.second));
+}
+
+JsonLayouts::~JsonLayouts() = default;
+
+void JsonLayouts::install() noexcept {
+  for (log4cpp::threading::Mutex* mutex : mutexes_) mutex->lock();
+  for (Exchange& exchange : exchanges_) exchange.appender->setLayout(exchange.layout.release());
+  for (auto it = mutexes_.rbegin(); it != mutexes_.rend(); ++it) (*it)->unlock();
+}
+
+}  // namespace quelto::backend
