@@ -26,7 +26,9 @@ template <class Read>
 int configure_with(lua_State* L, Read read) {
   return lua::guarded(L, [read] {
     try {
-      backend::configure(read());
+      const backend::PropertiesFile properties = read();
+      const LoggerOptions defaults = read_process_defaults(properties.settings.defaults);
+      backend::configure(properties, [&defaults] { set_process_defaults(defaults); });
     } catch (const log4cpp::ConfigureFailure& e) {
       throw lua::Raise(std::string(messages::kConfigureFailure) + e.what());
     } catch (const std::exception& e) {
@@ -79,7 +81,7 @@ int get_log(lua_State* L) {
     default:
       return luaL_error(L, "%s", messages::kGetLogArgument);
   }
-  LoggerOptions options = defaults_at(L, lua_upvalueindex(1));
+  OptionSet options = defaults_at(L, lua_upvalueindex(1));
   if (!lua_isnoneornil(L, 2)) read_options(L, 2, options);
   log4cpp::Category* category = nullptr;
   lua::guarded(L, [&] {
