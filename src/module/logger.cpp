@@ -30,7 +30,13 @@ int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
     first = 3;
     fields = 2;
   }
-  const utils::Style style = resolved_style(logger.options);
+  utils::Style style = resolved_style(logger.options);
+  // A lazy logger calls its functions only for a record log4cpp writes: not
+  // where its own gate lets through a call that an inherited priority drops.
+  if (style.lazy) {
+    style.lazy =
+        backend::admits(*logger.category, backend::Gate::chained, logger.gate_cache, priority);
+  }
   return lua::guarded(L, [L, &logger, &style, priority, first, fields] {
     utils::MessageBuffer message;
     utils::render_arguments(L, first, message, style, fields);
