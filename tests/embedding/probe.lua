@@ -1,6 +1,6 @@
--- Run by untrusted_host: looks for `configure` every way a script could and
--- logs, for each way, whether it found it, and whether loggers then have
--- `set_priority` (all share one metatable, which a load fills again).
+-- Run by untrusted_host: looks for `configure` and `configure_text` every way
+-- a script could and logs, for each way, which it found, and whether loggers
+-- then have `set_priority` (all share one metatable, which a load fills again).
 --   probe.lua MODULE_DIR   (the directory of quelto_internal.so)
 local module_dir = arg[1]
 local q = require "quelto_internal"
@@ -26,8 +26,11 @@ local ways = {
 }
 for _, way in ipairs(ways) do
   local ok, module = pcall(way[2])
-  local found = ok and type(module) == "table" and type(module.configure) == "function"
-  local setter = type(log.set_priority) == "function"
-  log:info(way[1], ": ", found and "configure" or "no configure", ", ",
-           setter and "set_priority" or "no set_priority")
+  local found = {}
+  for _, name in ipairs({ "configure", "configure_text" }) do
+    local open = ok and type(module) == "table" and type(module[name]) == "function"
+    found[#found + 1] = (open and "" or "no ") .. name
+  end
+  found[#found + 1] = (type(log.set_priority) == "function" and "" or "no ") .. "set_priority"
+  log:info(way[1], ": ", table.concat(found, ", "))
 end

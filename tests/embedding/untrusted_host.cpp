@@ -1,6 +1,7 @@
-// A host for scripts it does not trust: they may log, but not reach
-// `configure`, which would let them create files and send datagrams, nor
-// `set_priority`, which would let them silence any category.
+// A host for scripts it does not trust: they may log, but not reach the
+// functions that configure (`configure`, `configure_text`), which would let
+// them create files and send datagrams, nor `set_priority`, which would let
+// them silence any category.
 //   untrusted_host [--trusted] SCRIPT [ARG...]
 // --trusted registers the module as it is, with every standard library open:
 // the same script then shows which ways to `configure` there are to close.
@@ -15,13 +16,16 @@
 
 namespace {
 
-// The module as untrusted scripts get it: the table without `configure`,
-// the loggers without `set_priority`. The entry point is called from here,
-// so no script can reach it as a value.
+// The module as untrusted scripts get it: the table without the functions
+// that configure (any added later belongs on this list too), the loggers
+// without `set_priority`. The entry point is called from here, so no script
+// can reach it as a value.
 int open_without_configure(lua_State* L) {
   luaopen_quelto_internal(L);  // the logger metatable, the module table on top
-  lua_pushnil(L);
-  lua_setfield(L, -2, "configure");
+  for (const char* name : {"configure", "configure_text"}) {
+    lua_pushnil(L);
+    lua_setfield(L, -2, name);
+  }
   lua_pushnil(L);
   lua_setfield(L, -3, "set_priority");  // a method of every logger
   return 1;
