@@ -17,8 +17,12 @@ void write_record(log4cpp::Category& category, int priority, const std::string& 
                   bool json_object) noexcept {
   const SharedUse use;                        // first: the stripes are read under it
   const SharedAppenderUse in_turn(category);  // a shared appender's stripes
-  json_object_in_hand = json_object ? &message : nullptr;
-  category.log(priority, message);  // log4cpp's own: throws nothing
+  if (!json_object) {
+    category.log(priority, message);  // log4cpp's own: throws nothing
+    return;
+  }
+  json_object_in_hand = &message;
+  category.log(priority, message);
   json_object_in_hand = nullptr;
 }
 

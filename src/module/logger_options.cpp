@@ -1,6 +1,7 @@
 #include "logger_options.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -26,11 +27,18 @@ constexpr const char* kFormatNames[] = {"dump", "line", "json"};  // of Style::F
 static_assert(utils::kCutMarker.size() == 11, "the option's error text names the least bound");
 constexpr long long kLeastBound = 11;
 
+// The style packed in one word: the process-wide defaults are kept so, and
+// a logger's style is merged with them field by field, by masks.
+constexpr int kMaxBytesShift = 8;
+constexpr std::uint64_t kFormatField = 3, kEscapeField = 1 << 2, kLocationField = 1 << 3,
+                        kLazyField = 1 << 4, kSortKeysField = 1 << 5,
+                        kMaxBytesField = ~std::uint64_t{0} << kMaxBytesShift;
+
 // One option: its name, the values it takes as its errors name them, which
 // kind of value it reads (a name among `choices`, a boolean, or a bound:
 // false or an integer of at least kLeastBound), how it stores the value read
-// (a choice's position, 0 or 1, a bound's bytes with 0 for false), and how
-// it copies itself from other options.
+// (a choice's position, 0 or 1, a bound's bytes with 0 for false), and its
+// field in the packed style (none for the gate).
 struct Option {
   enum class Kind { Choice, Boolean, Bound };
   const char* name;
@@ -39,57 +47,60 @@ struct Option {
   const char* const* choices;
   std::size_t choice_count;
   void (*store)(LoggerOptions& options, long long value);
-  void (*copy)(LoggerOptions& to, const LoggerOptions& from);
+  std::uint64_t field;
 };
 
 template <std::size_t N>
 constexpr Option choice(const char* name, const char* expected, const char* const (&names)[N],
-                        void (*store)(LoggerOptions&, long long),
-                        void (*copy)(LoggerOptions&, const LoggerOptions&)) {
-  return {name, expected, Option::Kind::Choice, names, N, store, copy};
+                        void (*store)(LoggerOptions&, long long), std::uint64_t field) {
+  return {name, expected, Option::Kind::Choice, names, N, store, field};
 }
 
 constexpr Option boolean(const char* name, void (*store)(LoggerOptions&, long long),
-                         void (*copy)(LoggerOptions&, const LoggerOptions&)) {
-  return {name, "a boolean", Option::Kind::Boolean, nullptr, 0, store, copy};
+                         std::uint64_t field) {
+  return {name, "a boolean", Option::Kind::Boolean, nullptr, 0, store, field};
 }
 
 constexpr Option kOptions[] = {
     choice(
         "gate", "\"own\" or \"chained\"", kGateNames,
-        [](LoggerOptions& o, long long v) { o.gate = static_cast<backend::Gate>(v); },
-        [](LoggerOptions& to, const LoggerOptions& from) { to.gate = from.gate; }),
+        [](LoggerOptions& o, long long v) { o.gate = static_cast<backend::Gate>(v); }, 0),
     choice(
         "format", "\"dump\", \"line\" or \"json\"", kFormatNames,
         [](LoggerOptions& o, long long v) {
           o.style.format = static_cast<utils::Style::Format>(v);
         },
-        [](LoggerOptions& to, const LoggerOptions& from) { to.style.format = from.style.format; }),
+        kFormatField),
     boolean(
-        "escape", [](LoggerOptions& o, long long v) { o.style.escape = v != 0; },
-        [](LoggerOptions& to, const LoggerOptions& from) { to.style.escape = from.style.escape; }),
+        "escape", [](LoggerOptions& o, long long v) { o.style.escape = v != 0; }, kEscapeField),
     {"max_bytes", "false or an integer of at least 11", Option::Kind::Bound, nullptr, 0,
      [](LoggerOptions& o, long long v) { o.style.max_bytes = static_cast<std::size_t>(v); },
-     [](LoggerOptions& to, const LoggerOptions& from) {
-       to.style.max_bytes = from.style.max_bytes;
-     }},
+     kMaxBytesField},
     boolean(
         "location", [](LoggerOptions& o, long long v) { o.style.location = v != 0; },
-        [](LoggerOptions& to, const LoggerOptions& from) {
-          to.style.location = from.style.location;
-        }),
+        kLocationField),
     boolean(
-        "lazy", [](LoggerOptions& o, long long v) { o.style.lazy = v != 0; },
-        [](LoggerOptions& to, const LoggerOptions& from) { to.style.lazy = from.style.lazy; }),
+        "lazy", [](LoggerOptions& o, long long v) { o.style.lazy = v != 0; }, kLazyField),
     boolean(
         "sort_keys", [](LoggerOptions& o, long long v) { o.style.sort_keys = v != 0; },
-        [](LoggerOptions& to, const LoggerOptions& from) {
-          to.style.sort_keys = from.style.sort_keys;
-        }),
+        kSortKeysField),
 };
 constexpr unsigned kOptionCount = sizeof kOptions / sizeof kOptions[0];
 constexpr unsigned kGateBit = 1u << 0;  // kOptions[0]
-constexpr unsigned kAllGiven = (1u << kOptionCount) - 1;
+constexpr unsigned kStyleGiven = ((1u << kOptionCount) - 1) & ~kGateBit;
+
+// The packed fields of the style options that the bits `given` name, for
+// every combination of them.
+constexpr auto make_given_fields() {
+  std::array<std::uint64_t, 1u << kOptionCount> fields{};
+  for (unsigned given = 0; given < fields.size(); ++given) {
+    for (unsigned i = 0; i < kOptionCount; ++i) {
+      if ((given >> i & 1) != 0) fields[given] |= kOptions[i].field;
+    }
+  }
+  return fields;
+}
+constexpr auto kGivenFields = make_given_fields();
 
 const Option* find_option(std::string_view name) {
   for (const Option& option : kOptions) {
@@ -162,8 +173,6 @@ bool read_text(std::string_view text, const Option& option, long long& value) {
 // that a call reads them whole without a lock.
 std::atomic<backend::Gate> process_default_gate{backend::Gate::own};
 std::atomic<std::uint64_t> process_default_style{0};
-
-constexpr int kMaxBytesShift = 8;
 
 std::uint64_t pack(const utils::Style& style) {
   // A bound past 2^56 bytes is no bound a record meets: kept as the largest.
@@ -256,13 +265,12 @@ const std::atomic<backend::Gate>& process_gate() noexcept {
 }
 
 utils::Style resolved_style(const OptionSet& options) noexcept {
-  if ((options.given | kGateBit) == kAllGiven) return options.values.style;
-  LoggerOptions resolved;
-  resolved.style = unpack(process_default_style.load(std::memory_order_relaxed));
-  for (const Option& option : kOptions) {
-    if ((options.given & bit_of(option)) != 0) option.copy(resolved, options.values);
-  }
-  return resolved.style;
+  const unsigned given = options.given & kStyleGiven;
+  if (given == kStyleGiven) return options.values.style;
+  const std::uint64_t defaults = process_default_style.load(std::memory_order_relaxed);
+  if (given == 0) return unpack(defaults);
+  const std::uint64_t own = kGivenFields[given];
+  return unpack((pack(options.values.style) & own) | (defaults & ~own));
 }
 
 void push_defaults(lua_State* L) {
