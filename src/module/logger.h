@@ -45,8 +45,7 @@ inline QueltoLogger* check_logger(lua_State* L);
 
 /// Whether the logger's gate admits a call of `priority` (backend/gate.h).
 inline bool admits(const QueltoLogger& logger, int priority) noexcept {
-  return backend::admits(*logger.category, logger.gate->load(std::memory_order_relaxed),
-                         logger.gate_cache, priority);
+  return backend::admits(*logger.category, *logger.gate, logger.gate_cache, priority);
 }
 
 /// A priority argument given as a number, narrowed to int as `log` does.
