@@ -99,12 +99,13 @@ BENCH_ENV = LUA_CPATH="$(abspath $(BENCH_BUILD))/?.so;$(abspath $(BENCH_BUILD))/
 	$(BENCH_LUA_PATH) BENCH_DIR="$(abspath bench)"
 
 bench:
-	@scripts/install-deps.sh test lua-logging lua-inspect libbenchmark-dev
+	@scripts/install-deps.sh test lua-logging lua-inspect libbenchmark-dev libspdlog-dev
 	cmake -S . -B $(BENCH_BUILD) -DQUELTO_LUA=5.3 -DQUELTO_BENCH=ON -DQUELTO_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
 	$(BENCH_BUILD)/bench/threads_bench $(abspath $(BENCH_BUILD))
 	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
+	$(BENCH_ENV) lua5.3 bench/layouts.lua
 	@set -e; for lua in 5.4 luajit; do \
 	  cmake -S . -B $(BENCH_BUILD)-$$lua -DQUELTO_LUA=$$lua -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \
 	    $(CMAKE_FLAGS) >/dev/null; \

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <lua.hpp>
 #include <string>
 
+#include "lua/compat.h"
 #include "render/message.h"
 #include "render/message_buffer.h"
 #include "render/style.h"

@@ -103,30 +103,15 @@ end
 -- Instructions per call where the ratios are close, counted by callgrind as
 -- the difference between runs of 2,000 and 12,000 calls.
 local counts = {}
--- `many` calls against 2,000: filtered calls take more, since Lua's hash seed
--- moves a count by some ten instructions, which 100,000 calls make small.
-local function instructions(name, many)
-  many = many or 12000
-  local function total(n)
-    local out = os.tmpname()
-    local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
-      "lua5.3 %s/count.lua %s %d >/dev/null 2>&1", out, os.getenv("BENCH_DIR") or "bench",
-      name, n))
-    local text = ok and io.open(out):read("*a") or ""
-    os.remove(out)
-    return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
-  end
-  local few, more = total(2000), total(many)
-  if not few or not more then return nil end
-  return (more - few) / (many - 2000)
-end
 if os.getenv("BENCH_CALLGRIND") ~= "0" then
   for _, name in ipairs { "filtered", "empty_c", "admitted", "floor", "inherited", "chained_1",
                           "chained", "chained_8", "filtered_options", "filtered_with",
                           "chained_with", "layout_pattern", "layout_json" } do
-    local filtered = cases[name].expect == ""
+    -- Filtered calls over 100,000 calls: Lua's hash seed moves a count by
+    -- some ten instructions, which that many calls make small.
+    local filtered = cases[name].expect == "" and not name:match("^layout")
     counts[#counts + 1] = { case = cases[name],
-                            count = instructions(name, filtered and not name:match("^layout") and 102000) }
+                            count = timing.instructions("count.lua", name, filtered and 102000) }
   end
 end
 

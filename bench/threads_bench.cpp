@@ -9,10 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <lua.hpp>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "lua/compat.h"
 
 namespace {
 

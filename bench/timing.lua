@@ -77,6 +77,26 @@ function timing:row(what, a, b, ratio, target, met)
     target and (target .. (met and " ✓" or " ✗")) or "")
 end
 
+--- Instructions per call of `script` (in the benchmark's directory) run by
+--- lua5.3 with `args` and then a number of calls, counted by callgrind as the
+--- difference between runs of 2,000 and `many` (12,000) calls; nil if either
+--- failed.
+function timing.instructions(script, args, many)
+  many = many or 12000
+  local function total(n)
+    local out = os.tmpname()
+    local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
+      "lua5.3 %s/%s %s %d >/dev/null 2>&1", out, os.getenv("BENCH_DIR") or "bench", script, args,
+      n))
+    local text = ok and io.open(out):read("*a") or ""
+    os.remove(out)
+    return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
+  end
+  local few, more = total(2000), total(many)
+  if not few or not more then return nil end
+  return (more - few) / (many - 2000)
+end
+
 function timing:note(text)
   self.summary[#self.summary + 1] = text
 end

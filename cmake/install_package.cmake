@@ -12,7 +12,7 @@ include(CMakePackageConfigHelpers)
 
 set(quelto_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/quelto_internal)
 
-install(FILES include/quelto_internal.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT embedding)
+install(FILES ${QUELTO_INCLUDE_DIR}/quelto_internal.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT embedding)
 install(TARGETS quelto_internal_static
   EXPORT quelto_internal_targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT embedding

@@ -20,11 +20,15 @@
 // where the dump logged (or raise, or log, where the dump raised), and with
 // a bound a valid one too, the whole one where it fits; the dump's message
 // through the JSON layout, as text, must be valid JSON too.
+//
+// Every message logged also goes through log4cpp's PatternLayout and the
+// module's, with a few patterns, which must write the same bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <log4cpp/Category.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 #include <log4cpp/StringQueueAppender.hh>
@@ -33,6 +37,7 @@
 #include <vector>
 
 #include "backend/json_layout.h"
+#include "backend/pattern_layout.h"
 #include "expected_message.h"
 #include "output_checks.h"
 #include "quelto_internal.h"
@@ -111,6 +116,23 @@ int call_logger(lua_State* L, int logger, const quelto::fuzz::LogCall& call) {
   return lua_pcall(L, nargs, 0, 0);
 }
 
+// The message through both layouts, as message, NDC and category name.
+void check_layouts(const std::string& message) {
+  static const char* const patterns[] = {"%d{%H:%M:%S,%l} %p %c{2} [%x] %m%n",
+                                         "%-12.5m|%.3x|%20c|%8.2p", "%m%c{1}%x"};
+  log4cpp::LoggingEvent event(message, message, message, log4cpp::Priority::WARN);
+  event.timeStamp = log4cpp::TimeStamp(1700000000, 123456);
+  for (const char* pattern : patterns) {
+    log4cpp::PatternLayout theirs;
+    quelto::backend::FastPatternLayout ours;
+    theirs.setConversionPattern(pattern);
+    ours.setConversionPattern(pattern);
+    const std::string expected = theirs.format(event);
+    const std::string got = ours.format(event);
+    if (got != expected) fail(std::string("the layouts differ on ") + pattern, got, expected);
+  }
+}
+
 void check_outcome(lua_State* L, int status, int top, int expected_error, const Expectation& e,
                    const std::vector<int>& args) {
   const int left = lua_gettop(L) - top;
@@ -149,6 +171,7 @@ void check_outcome(lua_State* L, int status, int top, int expected_error, const 
   if (status != LUA_OK) fail("raised", luaL_tolstring(L, -1, nullptr), e.message);
   if (messages.size() != 1) fail(std::to_string(messages.size()) + " messages logged");
   if (messages.front() != e.message) fail("wrong message", messages.front(), e.message);
+  check_layouts(messages.front());
   const std::string balance = quelto::fuzz::check_balanced(messages.front(), e.contents, e.cut);
   if (!balance.empty()) fail(balance, messages.front());
   if (quelto::fuzz::count_cycle_markers(messages.front(), e.contents) > 0 &&

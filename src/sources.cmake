@@ -5,11 +5,15 @@ set(QUELTO_SOURCES
   backend/categories.cpp
   backend/category_snapshot.cpp
   backend/configuration.cpp
+  backend/date_format.cpp
+  backend/fast_layouts.cpp
   backend/gate.cpp
   backend/json_layout.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
+  backend/pattern_layout.cpp
   backend/priorities.cpp
+  backend/properties_check.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
   backend/record.cpp

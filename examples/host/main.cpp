@@ -5,6 +5,7 @@
 //
 // Without --cpath the module linked into the host is used; with it, the
 // module is loaded from PATTERN (a package.cpath, e.g. "/opt/lua/?.so").
+// SIGHUP reopens the log files (after logrotate has renamed them).
 // Exits 0 when the script ran to its end, 1 when it raised an error, 2 on a
 // usage error.
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "host_logging.h"
 #include "lua_host.h"
+#include "reopen_on_hangup.h"
 
 namespace {
 
@@ -22,9 +24,8 @@ int usage() {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Sets the host's logging up and runs the script; returns the exit status.
+int run(int argc, char** argv) {
   host::ModuleSource source;
   int next = 1;
   if (next < argc && std::strcmp(argv[next], "--cpath") == 0) {
@@ -54,6 +55,17 @@ int main(int argc, char** argv) {
     }
     lua_close(L);
   }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  {
+    const host::ReopenOnHangup reopener;  // first: before any other thread starts
+    status = run(argc, argv);
+  }  // no reopen from here on
   host::shutdown_logging();
   return status;
 }

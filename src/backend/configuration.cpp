@@ -4,13 +4,16 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
+#include <map>
 #include <new>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "attachments.h"
 #include "category_snapshot.h"
+#include "fast_layouts.h"
 #include "gate.h"
-#include "json_layout.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "properties_file.h"
@@ -43,16 +46,36 @@ void release(log4cpp::Appender& appender) {
   if (registered != nullptr && registered != &appender) register_appender(registered);
 }
 
+// What log4cpp's registry names by each of the names a file defines an
+// appender by. Read before a run, it tells the appenders that run made from
+// those it found: log4cpp hands the module no list of what it made, and an
+// appender the file defines but no category holds is found by name alone.
+using Registered = std::map<std::string, log4cpp::Appender*>;
+
+Registered registered(const std::set<std::string>& names) {
+  Registered appenders;
+  for (const std::string& name : names) {
+    appenders.emplace(name, log4cpp::Appender::getAppender(name));
+  }
+  return appenders;
+}
+
 // Whether an appender writes through the C library's one syslog connection.
 bool is_local_syslog(const log4cpp::Appender& appender) {
   return dynamic_cast<const log4cpp::SyslogAppender*>(&appender) != nullptr;
 }
 
-// Records what the configuration just run attached, undoes a failed one,
-// and releases what is attached to no category now. Runs while the exclusive
-// lock is held.
-void settle(const CategorySnapshot& before, bool failed) {
+// Records what the configuration just run made, undoes a failed one, and
+// releases what is attached to no category now: what an earlier run made and
+// a later one replaced, and what this run made and attached to nothing.
+// Runs while the exclusive lock is held.
+void settle(const CategorySnapshot& before, const Registered& registered_before, bool failed) {
   AppenderSet& created = created_appenders();
+  for (const auto& [name, earlier] : registered_before) {
+    // Named anew: made by this run (a failed run may not have come to it).
+    log4cpp::Appender* made = log4cpp::Appender::getAppender(name);
+    if (made != nullptr && made != earlier) created.insert(made);
+  }
   // Only the named categories can have changed, so only they can hold what
   // a failed run attached; undone, every category holds what it held before.
   AppenderSet attached;
@@ -104,19 +127,20 @@ void configure(const PropertiesFile& properties, const std::function<void()>& on
   const MemoryFile file(properties.text);
   const ExclusiveUse alone;
   const CategorySnapshot before(properties.categories);
-  std::optional<JsonLayouts> layouts;
+  const Registered registered_before = registered(properties.appenders);
+  std::optional<FastLayouts> layouts;
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
-    // Made before anything is settled: failing to make them fails the run.
-    if (!properties.settings.json_appenders.empty()) {
-      layouts.emplace(current_attachments(), before.attached(), properties.settings.json_appenders);
+    // Made before anything is settled: a failure to make them fails the run.
+    if (properties.settings.fast_layout || !properties.settings.json_appenders.empty()) {
+      layouts.emplace(current_attachments(), before.attached(), properties.settings);
     }
   } catch (...) {
-    settle(before, true);
+    settle(before, registered_before, true);
     priorities_changed();  // put back, perhaps after a change
     throw;
   }
-  settle(before, false);
+  settle(before, registered_before, false);
   priorities_changed();
   if (layouts) layouts->install();
   if (on_success) on_success();

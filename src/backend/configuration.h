@@ -6,16 +6,16 @@
 // run and attaches them to the categories the file names, but never closes or
 // frees the appenders they had before: a process that configures again on a
 // signal would run out of descriptors. So the module remembers every
-// appender a configuration of its own created, and once a later
-// configuration has left one attached to no category, closes and frees it.
-// Appenders it did not create (the host's own) are never touched, and
-// neither is one that is still attached to any category.
+// appender a configuration of its own created (those attached, and by the
+// names the file gives them, those it attached to nothing), and closes and
+// frees one once no category holds it: an appender the file defines and no
+// category uses, at once. Appenders it did not create (the host's own) are
+// never touched, and neither is one that is still attached to any category.
 //
-// A configuration that fails is undone: every category gets back the
-// appenders, priority and additivity it had, and the appenders the failed
-// run attached are released. What log4cpp gives no way to find again, and so
-// stays open until the process ends: an appender that the file defines but no
-// category uses, successful or not.
+// A file that log4cpp would refuse is refused before log4cpp sees it
+// (properties_check.h), so it makes no appender. A configuration that fails
+// all the same is undone: every category gets back the appenders, priority
+// and additivity it had, and the appenders the failed run made are released.
 #pragma once
 
 #include <functional>

@@ -1,15 +1,9 @@
 #include "json_layout.h"
 
-#include <algorithm>
-#include <log4cpp/Category.hh>
-#include <log4cpp/LayoutAppender.hh>
 #include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/Priority.hh>
-#include <utility>
 
 #include "../render/write_escaped.h"
-#include "attachments.h"
-#include "log4cpp_internals.h"
 #include "record.h"
 
 namespace quelto::backend {
@@ -26,14 +20,6 @@ struct StringOut {
 void append_json_text(std::string& record, const std::string& text) {
   StringOut out{record};
   utils::write_json_escaped(text.data(), text.size(), out);
-}
-
-int depth(const log4cpp::Category& category) {
-  int levels = 0;
-  for (const log4cpp::Category* c = category.getParent(); c != nullptr; c = c->getParent()) {
-    ++levels;
-  }
-  return levels;
 }
 
 // Writes `value` as `digits` decimal digits ending just before `end`.
@@ -103,33 +89,6 @@ std::string JsonLayout::format(const log4cpp::LoggingEvent& event) {
   }
   record.push_back('\n');
   return record;
-}
-
-JsonLayouts::JsonLayouts(const Attachments& now, const log4cpp::AppenderSet& before,
-                         const std::set<std::string>& names) {
-  if (names.empty()) return;
-  for (log4cpp::Appender* appender : now.all()) {
-    if (before.count(appender) != 0 || names.count(appender->getName()) == 0) continue;
-    // Only those that take a layout; log4cpp's others have none to replace.
-    auto* with_layout = dynamic_cast<log4cpp::LayoutAppender*>(appender);
-    if (with_layout == nullptr) continue;
-    exchanges_.push_back(Exchange{with_layout, std::make_unique<JsonLayout>()});
-  }
-  if (exchanges_.empty()) return;
-  std::vector<std::pair<int, log4cpp::Category*>> by_depth;
-  for (log4cpp::Category* category : now.categories)
-    by_depth.emplace_back(depth(*category), category);
-  std::stable_sort(by_depth.begin(), by_depth.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-  for (const auto& entry : by_depth) mutexes_.push_back(&appender_mutex(*entry.second));
-}
-
-JsonLayouts::~JsonLayouts() = default;
-
-void JsonLayouts::install() noexcept {
-  for (log4cpp::threading::Mutex* mutex : mutexes_) mutex->lock();
-  for (Exchange& exchange : exchanges_) exchange.appender->setLayout(exchange.layout.release());
-  for (auto it = mutexes_.rbegin(); it != mutexes_.rend(); ++it) (*it)->unlock();
 }
 
 }  // namespace quelto::backend

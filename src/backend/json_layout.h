@@ -13,22 +13,13 @@
 // stays inside `msg`.
 //
 // `configure` puts the layout on the appenders that a properties file names
-// with `quelto.appender.<name>.layout = json` (module_settings.h).
+// with `quelto.appender.<name>.layout = json` (module_settings.h,
+// fast_layouts.h).
 #pragma once
 
-#include <log4cpp/Appender.hh>
+#include <cstddef>
 #include <log4cpp/Layout.hh>
-#include <memory>
-#include <set>
 #include <string>
-#include <vector>
-
-namespace log4cpp {
-class LayoutAppender;
-namespace threading {
-class Mutex;
-}  // namespace threading
-}  // namespace log4cpp
 
 namespace quelto::backend {
 
@@ -41,35 +32,5 @@ class JsonLayout : public log4cpp::Layout {
 /// "2026-12-08T14:35:07.123456Z": kUtcTimeSize bytes at `out`.
 inline constexpr std::size_t kUtcTimeSize = 27;
 void write_utc_time(long long seconds, int microseconds, char* out) noexcept;
-
-struct Attachments;
-
-/// JSON layouts made for the appenders of a configuration, waiting to take
-/// the place of the layouts log4cpp gave them.
-class JsonLayouts {
- public:
-  /// Makes a JsonLayout for each appender attached `now` and not `before`
-  /// (made by this configuration) whose name is in `names` and that takes a
-  /// layout. Throws std::bad_alloc.
-  JsonLayouts(const Attachments& now, const log4cpp::AppenderSet& before,
-              const std::set<std::string>& names);
-  ~JsonLayouts();
-
-  /// Puts each in place of the appender's layout, which is freed. The
-  /// host's records reach these appenders without the module's lock, holding
-  /// their category's mutex (and, up the parents, each parent's, child
-  /// first): every category's is held meanwhile, deepest first, so that no
-  /// record is inside a layout as it is freed. Runs holding the process-wide
-  /// lock alone.
-  void install() noexcept;
-
- private:
-  struct Exchange {
-    log4cpp::LayoutAppender* appender;
-    std::unique_ptr<JsonLayout> layout;
-  };
-  std::vector<Exchange> exchanges_;
-  std::vector<log4cpp::threading::Mutex*> mutexes_;  // deepest category first
-};
 
 }  // namespace quelto::backend

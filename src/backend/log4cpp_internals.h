@@ -13,6 +13,8 @@
 namespace log4cpp {
 class Appender;
 class Category;
+class Layout;
+class LayoutAppender;
 namespace threading {
 class Mutex;
 }  // namespace threading
@@ -34,6 +36,9 @@ const log4cpp::Category* parent_of(const log4cpp::Category& category) noexcept;
 /// appender's constructor does, and its destructor undoes by name). Throws
 /// what inserting into a map throws.
 void register_appender(log4cpp::Appender* appender);
+
+/// The layout an appender formats its records with.
+log4cpp::Layout& layout_of(log4cpp::LayoutAppender& appender) noexcept;
 
 /// The mutex a category holds while it calls its appenders (and, as a record
 /// climbs to the parents, while the parents call theirs: child first), and

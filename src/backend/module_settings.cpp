@@ -27,6 +27,10 @@ constexpr ModuleKey kModuleKeys[] = {
        settings.json_appenders.emplace(name);
        return true;
      }},
+    {"layout.fast", "true or false",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       return parse_boolean(value, settings.fast_layout);
+     }},
     // The option's name and value are the module's to check (logger_options.h).
     {"defaults.", "",
      [](std::string_view option, std::string_view value, ModuleSettings& settings) {

@@ -22,6 +22,9 @@ namespace quelto::backend {
 /// What a properties file's module keys set; what a file leaves out keeps
 /// its default here.
 struct ModuleSettings {
+  /// quelto.layout.fast: the appenders the file makes with log4cpp's
+  /// PatternLayout get the module's, which writes the same bytes for less.
+  bool fast_layout = true;
   /// quelto.appender.<name>.layout = json: the appenders that get the JSON
   /// layout (json_layout.h).
   std::set<std::string> json_appenders;

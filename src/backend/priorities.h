@@ -16,8 +16,12 @@ inline constexpr int kNamedPriorities[] = {
     log4cpp::Priority::INFO,  log4cpp::Priority::DEBUG, log4cpp::Priority::NOTSET,
 };
 
+/// log4cpp's other name for 0, which its configurator takes as FATAL's equal
+/// and `getPriorityName` never gives.
+inline constexpr char kEmergName[] = "EMERG";
+
 /// The value of a priority name, as `get_priority_map` lists them (log4cpp's
-/// own names of the values above); none for any other text.
+/// own names of the values above) or kEmergName; none for any other text.
 std::optional<int> priority_named(const char* name, std::size_t length) noexcept;
 
 }  // namespace quelto::backend

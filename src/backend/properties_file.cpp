@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <log4cpp/Configurator.hh>
 #include <string_view>
 #include <system_error>
@@ -60,9 +61,11 @@ std::optional<Property> property_of(std::string_view line, const char* space) {
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return std::nullopt;
   std::string_view key = trimmed(line.substr(0, equals), space);
-  const std::string_view head = key.substr(0, key.find('.'));
-  if (head == "log4cpp" || head == "log4j")
-    key.remove_prefix(std::min(key.size(), head.size() + 1));
+  const std::size_t dot = key.find('.');
+  const std::string_view head = key.substr(0, dot);
+  if (dot != std::string_view::npos && (head == "log4cpp" || head == "log4j")) {
+    key.remove_prefix(dot + 1);
+  }
   return Property{key, trimmed(line.substr(equals + 1), space)};
 }
 
@@ -81,33 +84,53 @@ std::string_view category_of(std::string_view line, const char* space) {
 // towards finding a category log4cpp would not see.
 constexpr char kAnySpace[] = " \t\r\n\f\v";
 
-// What the text says of its appenders: those it defines, those with a layout.
-struct Appenders {
-  std::set<std::string, std::less<>> defined;
-  std::set<std::string, std::less<>> with_layout;
-
-  void read(std::string_view key) {
-    constexpr std::string_view kAppender = "appender.", kLayout = ".layout";
-    if (key.substr(0, kAppender.size()) != kAppender) return;
-    const std::string_view name = key.substr(kAppender.size());
-    if (name.find('.') == std::string_view::npos) {
-      defined.emplace(name);
-    } else if (name.size() > kLayout.size() &&
-               name.substr(name.size() - kLayout.size()) == kLayout) {
-      with_layout.emplace(name.substr(0, name.size() - kLayout.size()));
-    }
-  }
-};
-
-// The categories the text names, and the module's own settings; throws for
-// a category that is too deep or a module key it refuses.
-void read_keys(const std::string& text, const std::string& path, PropertiesFile& file,
-               Appenders& appenders) {
+// Calls `visit` with each line of the text as log4cpp's reader keeps it.
+template <class Visit>
+void for_each_line(const std::string& text, Visit visit) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string line = logical_line(std::string_view(text).substr(start, end - start));
+    visit(logical_line(std::string_view(text).substr(start, end - start)));
+    start = end + 1;
+  }
+}
+
+// log4cpp's substitution in a value: `${name}` is the environment's `name`,
+// else the value of the key `name` read so far, else nothing; `${${}`
+// is "${", and a `${` that no `}` ends stays as it is.
+std::string substituted(const std::string& value, const Log4cppProperties& read) {
+  std::size_t right = value.find("${");
+  if (right == std::string::npos) return value;
+  std::string result;
+  std::size_t left = 0;
+  for (;;) {
+    result += value.substr(left, right - left);
+    if (right == std::string::npos) break;
+    left = right + 2;
+    right = value.find('}', left);
+    if (right == std::string::npos) {
+      result += value.substr(left - 2);
+      break;
+    }
+    const std::string name = value.substr(left, right - left);
+    if (name == "${") {
+      result += "${";
+    } else if (const char* variable = std::getenv(name.c_str())) {
+      result += variable;
+    } else if (const auto found = read.find(name); found != read.end()) {
+      result += found->second;
+    }
+    left = right + 1;
+    right = value.find("${", left);
+  }
+  return result;
+}
+
+// The categories the text names, and the module's own settings; throws for
+// a category that is too deep or a module key it refuses.
+void read_keys(const std::string& text, const std::string& path, PropertiesFile& file) {
+  for_each_line(text, [&](const std::string& line) {
     for (const char* space : {kLog4cppSpace, kAnySpace}) {
       const std::string_view name = category_of(line, space);
       if (std::count(name.begin(), name.end(), '.') >= kMaxCategoryLevels) {
@@ -118,31 +141,43 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
     if (!name.empty()) file.categories.emplace(name);
     if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
       read_module_key(property->key, property->value, file.settings, file.module_keys);
-      appenders.read(property->key);
     }
-    start = end + 1;
-  }
+  });
 }
 
 }  // namespace
 
-PropertiesFile check_properties(std::string text, const std::string& source) {
+Log4cppProperties log4cpp_properties(const std::string& text) {
+  Log4cppProperties properties;
+  for_each_line(text, [&](const std::string& line) {
+    if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
+      std::string value = substituted(std::string(property->value), properties);
+      properties.emplace(property->key, std::move(value));  // a later value of the key is ignored
+    }
+  });
+  return properties;
+}
+
+PropertiesFile check_properties(std::string text, const std::string& source,
+                                void (*check_settings)(const ModuleSettings&)) {
   if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {
     throw failure(messages::kConfigureTooLarge, source, kMaxPropertiesBytes);
   }
-  PropertiesFile file{std::move(text), {}, {}, {}};
-  Appenders appenders;
-  read_keys(file.text, source, file, appenders);
+  PropertiesFile file{std::move(text), {}, {}, {}, {}};
+  read_keys(file.text, source, file);
+  if (check_settings != nullptr) check_settings(file.settings);
+  Log4cppProperties properties = log4cpp_properties(file.text);
   for (const std::string& name : file.settings.json_appenders) {
-    if (appenders.defined.count(name) == 0) {
-      const std::string key = "quelto.appender." + name + ".layout";
-      throw failure(messages::kUndefinedAppender, key, name.c_str());
+    const std::string appender = "appender." + name;
+    if (properties.count(appender) == 0) {
+      throw failure(messages::kUndefinedAppender, "quelto." + appender + ".layout", name.c_str());
     }
     // log4cpp wants a layout for the appender, which the JSON layout replaces.
-    if (appenders.with_layout.count(name) == 0) {
-      file.text.append("\nlog4cpp.appender.").append(name).append(".layout=SimpleLayout\n");
+    if (properties.emplace(appender + ".layout", "SimpleLayout").second) {
+      file.text.append("\nlog4cpp.").append(appender).append(".layout=SimpleLayout\n");
     }
   }
+  file.appenders = check_log4cpp_properties(properties);
   return file;
 }
 
@@ -153,7 +188,8 @@ std::string file_source(const std::string& path) {
   return source;
 }
 
-PropertiesFile read_properties(const std::string& path) {
+PropertiesFile read_properties(const std::string& path,
+                               void (*check_settings)(const ModuleSettings&)) {
   // Looked at before it is opened, so that no device is opened at all; a
   // FIFO swapped in between still opens at once (O_NONBLOCK) and fails fstat.
   struct stat status;
@@ -178,7 +214,7 @@ PropertiesFile read_properties(const std::string& path) {
       throw failure(messages::kConfigureTooLarge, file_source(path), kMaxPropertiesBytes);
     }
   }
-  return check_properties(std::move(text), file_source(path));
+  return check_properties(std::move(text), file_source(path), check_settings);
 }
 
 MemoryFile::MemoryFile(const std::string& text)

@@ -1,6 +1,7 @@
 #include "record.h"
 
 #include <log4cpp/Category.hh>
+#include <string>
 
 #include "process_lock.h"
 #include "shared_appenders.h"
@@ -8,13 +9,16 @@
 namespace quelto::backend {
 namespace {
 
+// log4cpp takes a message as a string. A thread keeps one of this size for
+// the messages that fit, made at its first record, so that a common record
+// costs no heap block; a longer message gets a string of its own.
+constexpr std::size_t kKeptBytes = 4096;
+
 // The JSON object this thread is handing to log4cpp, if any.
 thread_local const std::string* json_object_in_hand = nullptr;
 
-}  // namespace
-
-void write_record(log4cpp::Category& category, int priority, const std::string& message,
-                  bool json_object) noexcept {
+void hand_on(log4cpp::Category& category, int priority, const std::string& message,
+             bool json_object) noexcept {
   const SharedUse use;                        // first: the stripes are read under it
   const SharedAppenderUse in_turn(category);  // a shared appender's stripes
   if (!json_object) {
@@ -24,6 +28,19 @@ void write_record(log4cpp::Category& category, int priority, const std::string& 
   json_object_in_hand = &message;
   category.log(priority, message);
   json_object_in_hand = nullptr;
+}
+
+}  // namespace
+
+void write_record(log4cpp::Category& category, int priority, std::string_view message,
+                  bool json_object) {
+  if (message.size() > kKeptBytes) {
+    return hand_on(category, priority, std::string(message), json_object);
+  }
+  static thread_local std::string kept;
+  if (kept.capacity() < kKeptBytes) kept.reserve(kKeptBytes);
+  kept.assign(message.data(), message.size());
+  hand_on(category, priority, kept, json_object);
 }
 
 bool is_json_record(const std::string& message) noexcept {

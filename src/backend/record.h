@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace log4cpp {
 class Category;
@@ -12,11 +13,15 @@ namespace quelto::backend {
 /// Logs `message` to `category` at `priority`, as the message itself (never
 /// read as a format): through the configuration in force before or after a
 /// concurrent `configure`, never through neither, and one record at a time
-/// through an appender that several categories share. `json_object` says
-/// that the message is a JSON format's object (json_message.h), which the
-/// JSON layout writes as members of the record. Throws nothing.
-void write_record(log4cpp::Category& category, int priority, const std::string& message,
-                  bool json_object = false) noexcept;
+/// through an appender that several categories share. log4cpp takes the
+/// message as a string: a message of up to a few KiB is copied into one the
+/// thread keeps from its first record on, so that it costs no heap block.
+/// `json_object` says that the message is a JSON format's object
+/// (json_message.h), which the JSON layout writes as members of the record.
+/// Throws `std::bad_alloc` when no memory holds that copy; nothing once it
+/// is made.
+void write_record(log4cpp::Category& category, int priority, std::string_view message,
+                  bool json_object = false);
 
 /// True inside a `write_record` of a JSON object on this thread, for the
 /// text of that object: what the JSON layout asks of the event it formats.

@@ -96,6 +96,27 @@ inline bool integer_value(lua_State* L, int index, long long* value) {
 #endif
 }
 
+/// Whether the number at `index` has an integral value that a 64-bit integer
+/// holds, and which: the API's rule for an integer argument, under which
+/// `11.0` is 11 on every interpreter. Unlike `check_integer`, it never
+/// truncates a fraction and never raises.
+inline bool integral_value(lua_State* L, int index, long long* value) {
+#if LUA_VERSION_NUM >= 503
+  int converted = 0;
+  const lua_Integer integer = lua_tointegerx(L, index, &converted);
+  *value = static_cast<long long>(integer);
+  return converted != 0;
+#else
+  const double number = lua_tonumber(L, index);
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  if (!(number >= -kLimit && number < kLimit)) return false;
+  const auto integer = static_cast<long long>(number);
+  if (static_cast<double>(integer) != number) return false;
+  *value = integer;
+  return true;
+#endif
+}
+
 /// Whether the host is LuaJIT rather than Lua 5.1, told apart by a type only
 /// LuaJIT has. False on every other interpreter.
 bool host_is_luajit(lua_State* L);

@@ -16,6 +16,10 @@ inline constexpr char kConfigureTooLarge[] = "%s is larger than %ld bytes";
 inline constexpr char kConfigureTooDeep[] = "%s names a category of more than %d levels";
 inline constexpr char kFileSource[] = "File %s";
 inline constexpr char kTextSource[] = "The text";
+// What configure refuses of a file that log4cpp would take (after kConfigureFailure).
+inline constexpr char kConfigureNoFileName[] = "Appender '%s' has no fileName";
+inline constexpr char kConfigureFileWaits[] =
+    "Appender '%s' would wait to open %s: a FIFO that no process reads";
 // The module's own keys of a properties file (after kConfigureFailure).
 inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
 inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";
@@ -27,6 +31,8 @@ inline constexpr char kUnknownOption[] = "unknown logger option '%s'";
 inline constexpr char kBadOptionValue[] = "logger option '%s' must be %s, got %s";
 
 // Logger methods.
+inline constexpr char kForgedLogger[] =
+    "QueltoLogger expected, got another userdata with the logger metatable";
 inline constexpr char kPriorityName[] = "priority name or integer expected, got '%s'";
 inline constexpr char kRootKeepsPriority[] = "set_priority: the root category must keep a priority";
 

@@ -23,8 +23,12 @@ namespace {
 // the C methods act on. The Lua code gets its address, so it needs no
 // exported symbol. A call the compiler cannot hoist out of a loop, taking no
 // lock.
+// A full userdata that the debug library gave the logger metatable passes
+// the Lua code's check: one that does not hold its own address is admitted,
+// so that the C method refuses it.
 bool ask_gate(const void* logger, int priority) noexcept {
-  return admits(*static_cast<const QueltoLogger*>(logger), priority);
+  const auto* payload = static_cast<const QueltoLogger*>(logger);
+  return payload->self != payload || admits(*payload, priority);
 }
 
 // A failure other than out of memory is a fault of the module's own: say so

@@ -41,7 +41,7 @@ int write_record(lua_State* L, const QueltoLogger& logger, int priority) {
     utils::MessageBuffer message;
     utils::render_arguments(L, first, message, style, fields);
     std::string closed;
-    const std::string& text = utils::finished_text(message, style, closed);
+    const std::string_view text = utils::finished_text(message, style, closed);
     backend::write_record(*logger.category, priority, text,
                           style.format == utils::Style::Format::Json);
     return 0;
@@ -119,9 +119,10 @@ int check_priority_number(lua_State* L, int arg) {
 }
 
 void push_logger(lua_State* L, log4cpp::Category* category, const OptionSet& options, bool fields) {
-  auto* logger = new (lua_newuserdata(L, sizeof(QueltoLogger)))
-      QueltoLogger{category, &process_gate(), backend::GateCache(*category), options.values.gate,
-                   options,  fields};
+  void* block = lua_newuserdata(L, sizeof(QueltoLogger));
+  auto* logger = new (block)
+      QueltoLogger{static_cast<QueltoLogger*>(block), category, &process_gate(),
+                   backend::GateCache(*category), options.values.gate, options, fields};
   if (options.gate_given()) logger->gate = &logger->own_gate;
   lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
   lua_setmetatable(L, -2);

@@ -23,6 +23,9 @@ inline constexpr char kLoggerType[] = "QueltoLogger";
 /// made by `with` holds its fields in the userdata's user value; its gate is
 /// its parent's, and never looks at them.
 struct QueltoLogger {
+  // The block's own address: the LuaJIT methods, which cannot see a
+  // userdata's size, take a block for a logger only where it holds this.
+  const QueltoLogger* self;
   log4cpp::Category* category;
   /// The gate it filters by: `own_gate` when it was given one, else the
   /// process-wide default's word.
@@ -87,7 +90,13 @@ inline QueltoLogger* check_logger(lua_State* L) {
     // addresses costs half of what lua_rawequal does.
     const bool is_logger = lua_topointer(L, -1) == lua_topointer(L, lua_upvalueindex(1));
     lua_pop(L, 1);
-    if (is_logger) return static_cast<QueltoLogger*>(logger);
+    // The debug library can give any userdata the logger metatable, and every
+    // light userdata at once: a logger is also a block of a logger's size (a
+    // light userdata has none).
+    if (is_logger && lua_rawlen(L, 1) == sizeof(QueltoLogger)) {
+      return static_cast<QueltoLogger*>(logger);
+    }
+    if (is_logger) luaL_argerror(L, 1, messages::kForgedLogger);
   }
   return static_cast<QueltoLogger*>(luaL_checkudata(L, 1, kLoggerType));
 }

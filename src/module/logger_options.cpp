@@ -142,7 +142,7 @@ bool read_value(lua_State* L, int index, const Option& option, long long& value)
         value = 0;
         return true;
       }
-      return type == LUA_TNUMBER && lua::integer_value(L, index, &value) && value >= kLeastBound;
+      return type == LUA_TNUMBER && lua::integral_value(L, index, &value) && value >= kLeastBound;
   }
   return false;
 }

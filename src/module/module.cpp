@@ -9,6 +9,11 @@
 #include "module_functions.h"
 #include "quelto_internal.h"  // the entry points, as hosts see them
 
+// "0.1.0" from the header's version numbers (their values, not their names).
+#define QUELTO_TEXT(x) #x
+#define QUELTO_VERSION_TEXT(major, minor, patch) \
+  QUELTO_TEXT(major) "." QUELTO_TEXT(minor) "." QUELTO_TEXT(patch)
+
 namespace {
 
 const luaL_Reg kModuleFunctions[] = {
@@ -37,7 +42,9 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_createtable(L, 0, 7);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
-  lua_pushliteral(L, QUELTO_VERSION);  // the build's, from CMakeLists.txt
+  lua_pushliteral(L,
+                  QUELTO_VERSION_TEXT(QUELTO_INTERNAL_VERSION_MAJOR, QUELTO_INTERNAL_VERSION_MINOR,
+                                      QUELTO_INTERNAL_VERSION_PATCH));
   lua_setfield(L, -2, "_VERSION");
   return 1;  // the module table; the metatable stays below it
 }

@@ -38,11 +38,17 @@ int configure_with(lua_State* L, Read read) {
   });
 }
 
+// What the backend cannot check of a file's module keys: the logger options.
+void check_process_defaults(const backend::ModuleSettings& settings) {
+  read_process_defaults(settings.defaults);
+}
+
 }  // namespace
 
 int configure(lua_State* L) {
   const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
-  return configure_with(L, [path] { return backend::read_properties(path); });
+  return configure_with(L,
+                        [path] { return backend::read_properties(path, check_process_defaults); });
 }
 
 int configure_text(lua_State* L) {
@@ -51,7 +57,8 @@ int configure_text(lua_State* L) {
   return configure_with(L, [text, size] {
     // A text over the limit is refused by its size: no need to copy it all.
     const std::size_t kept = std::min<std::size_t>(size, backend::kMaxPropertiesBytes + 1);
-    return backend::check_properties(std::string(text, kept), messages::kTextSource);
+    return backend::check_properties(std::string(text, kept), messages::kTextSource,
+                                     check_process_defaults);
   });
 }
 

@@ -1,5 +1,6 @@
 #include "message.h"
 
+#include "../lua/native_stack.h"
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -64,6 +65,7 @@ bool find_caller(lua_State* L, lua_Debug& where) {
 
 void render_arguments(lua_State* L, int first, MessageBuffer& message, const Style& style,
                       int fields) {
+  const lua::RenderingFrame frame;  // where nesting is measured from on a fiber's stack
   const bool json = style.format == Style::Format::Json;
   if (style.max_bytes != 0) {
     message.set_bound(json ? std::max(style.max_bytes, kLeastJsonBound) : style.max_bytes);
@@ -110,7 +112,7 @@ void render_arguments(lua_State* L, int first, MessageBuffer& message, const Sty
   }
 }
 
-const std::string& finished_text(MessageBuffer& message, const Style& style, std::string& closed) {
+std::string_view finished_text(MessageBuffer& message, const Style& style, std::string& closed) {
   if (style.format != Style::Format::Json || !(message.full() || message.bad())) {
     return message.text();
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "../lua/compat.h"
 #include "message_buffer.h"
@@ -27,6 +28,6 @@ void render_arguments(lua_State* L, int first, MessageBuffer& message, const Sty
 /// The message's text as `style` finishes it: the buffer's, but for a JSON
 /// message that was cut or ended early, which is closed into `closed` so
 /// that it stays valid JSON within the bound (close_json).
-const std::string& finished_text(MessageBuffer& message, const Style& style, std::string& closed);
+std::string_view finished_text(MessageBuffer& message, const Style& style, std::string& closed);
 
 }  // namespace quelto::utils

@@ -24,18 +24,9 @@ std::size_t whole_sequences(const char* text, std::size_t room) {
 
 }  // namespace
 
-MessageBuffer::MessageBuffer() {
-  // Copying the global locale takes no lock while it is the classic one,
-  // and the comparison is then a pointer comparison.
-  const std::locale global;
-  classic_ = global == std::locale::classic();
-  newline_ = classic_ ? '\n' : std::use_facet<std::ctype<char>>(global).widen('\n');
-  text_.resize(text_.capacity());  // the string's inline space: no allocation
-}
-
 void MessageBuffer::set_bound(std::size_t max_bytes) {
   max_bytes_ = std::max(max_bytes, kCutMarker.size());
-  if (text_.size() > limit()) text_.resize(std::max(limit(), used_));
+  capacity_ = std::min(capacity_, std::max(limit(), used_));
 }
 
 void MessageBuffer::append(const char* text, std::size_t size, bool divisible) noexcept {
@@ -50,33 +41,61 @@ void MessageBuffer::append(const char* text, std::size_t size, bool divisible) n
     cut(text);
     return;
   }
-  try {
-    // Doubles, as a stream's buffer, up to the limit.
-    text_.resize(std::min(std::max(used_ + size, 2 * text_.size()), limit()));
-  } catch (...) {  // a failed allocation, as the stream's buffer reports it
-    stop(bad_);
+  // Doubles, as a stream's buffer, up to the limit.
+  if (!grow(std::min(std::max(used_ + size, 2 * capacity_), limit()))) {
+    stop(bad_);  // a failed allocation, as the stream's buffer reports it
     return;
   }
-  std::memcpy(&text_[used_], text, size);
+  std::memcpy(data_ + used_, text, size);
   used_ += size;
 }
 
-void MessageBuffer::cut(const char* text) noexcept {
+bool MessageBuffer::grow(std::size_t capacity) noexcept {
+  if (data_ == inline_ && capacity <= kInlineBytes) {
+    capacity_ = capacity;
+    return true;
+  }
   try {
-    text_.resize(cut_at_ + kCutMarker.size());
+    heap_.resize(capacity);
   } catch (...) {
+    return false;
+  }
+  if (data_ == inline_) std::memcpy(heap_.data(), inline_, used_);
+  data_ = heap_.data();
+  capacity_ = capacity;
+  return true;
+}
+
+void MessageBuffer::cut(const char* text) noexcept {
+  const std::size_t end = cut_at_ + kCutMarker.size();
+  if (end > capacity_ && !grow(end)) {
     stop(bad_);
     return;
   }
-  if (cut_at_ > used_) std::memcpy(&text_[used_], text, cut_at_ - used_);
-  std::memcpy(&text_[cut_at_], kCutMarker.data(), kCutMarker.size());
-  used_ = text_.size();
+  if (cut_at_ > used_) std::memcpy(data_ + used_, text, cut_at_ - used_);
+  std::memcpy(data_ + cut_at_, kCutMarker.data(), kCutMarker.size());
+  used_ = end;
   stop(full_);
 }
 
 void MessageBuffer::stop(bool& state) noexcept {
   state = true;
-  text_.resize(used_);  // no room: every write takes the slow path, which drops it
+  capacity_ = used_;  // no room: every write takes the slow path, which drops it
+}
+
+void MessageBuffer::read_locale() {
+  // Copying the global locale takes no lock while it is the classic one,
+  // and the comparison is then a pointer comparison.
+  static const std::locale& classic = std::locale::classic();
+  const std::locale global;
+  if (global == classic) {
+    locale_ = Locale::Classic;
+    newline_ = '\n';
+  } else {
+    locale_ = Locale::Other;
+    newline_ = std::use_facet<std::ctype<char>>(global).widen('\n');
+    other_ = global;
+  }
 }
 
 MessageBuffer& MessageBuffer::operator<<(const char* text) {
@@ -89,12 +108,13 @@ MessageBuffer& MessageBuffer::operator<<(const char* text) {
 }
 
 // Another locale may group digits or use another decimal point: let a
-// stream built now, in that locale, do the formatting.
+// stream in the locale read do the formatting.
 template <class Number>
 void MessageBuffer::format(Number value, std::ios_base::fmtflags base) {
   if (bad_) return;
   try {
     std::ostringstream stream;
+    stream.imbue(*other_);
     stream.setf(base, std::ios_base::basefield);
     stream << value;
     const std::string text = stream.str();
@@ -105,7 +125,7 @@ void MessageBuffer::format(Number value, std::ios_base::fmtflags base) {
 }
 
 MessageBuffer& MessageBuffer::operator<<(long long value) {
-  if (!classic_) {
+  if (!classic()) {
     format(value, std::ios_base::dec);
     return *this;
   }
@@ -116,7 +136,7 @@ MessageBuffer& MessageBuffer::operator<<(long long value) {
 }
 
 MessageBuffer& MessageBuffer::operator<<(double value) {
-  if (!classic_) {
+  if (!classic()) {
     format(value, std::ios_base::dec);
     return *this;
   }
@@ -130,7 +150,7 @@ MessageBuffer& MessageBuffer::operator<<(double value) {
 }
 
 void MessageBuffer::address(std::uintptr_t value) {
-  if (!classic_) {
+  if (!classic()) {
     format(value, std::ios_base::hex);
     return;
   }

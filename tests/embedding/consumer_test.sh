@@ -69,7 +69,13 @@ case $way in
       -B "$work/other-lua" -DCONSUMER_LUA=$other_lua
     expect_configure_error "asking for version 1.0 fails with the version installed" \
       "The following configuration files were considered but not accepted: $prefix/$libdir/cmake/quelto_internal/quelto_internal-config.cmake, version: $version" \
-      -B "$work/version-1" -DCONSUMER_VERSION=1.0 ;;
+      -B "$work/version-1" -DCONSUMER_VERSION=1.0
+    out=$(cmake "${configure_args[@]}" -B "$work/linked-other" -DCONSUMER_LINKED_LUA=$other_lua 2>&1 &&
+          cmake --build "$work/linked-other" --target minimal_host 2>&1)
+    case "$out" in
+      *"quelto_internal is built for Lua ${lua#lua}"*) pass "linking another Lua fails to compile, naming the Lua" ;;
+      *) fail "linking another Lua fails to compile, naming the Lua" "$(tail -n 20 <<<"$out")" ;;
+    esac ;;
   makefile | meson)
     # The pkg-config file of an install under a prefix of the test's own.
     prefix=$work/prefix
@@ -79,7 +85,7 @@ case $way in
     expect_eq "pkg-config: the module's version" "$version" \
       "$(pkg-config --modversion "quelto_internal-$lua")"
     expect_eq "pkg-config: the library of the Lua named" \
-      "-I$prefix/include -L$prefix/$libdir -lquelto_internal-$lua $(pkg-config --libs log4cpp | sed "s/ *$//")" \
+      "-I$prefix/include -DQUELTO_INTERNAL_LUA_VERSION_NUM=$(sed 's/^luajit$/501/; s/^lua\([0-9]\)\./\10/' <<<"$lua") -L$prefix/$libdir -lquelto_internal-$lua $(pkg-config --libs log4cpp | sed "s/ *$//")" \
       "$(pkg-config --cflags --libs "quelto_internal-$lua" | sed 's/ *$//')" ;;
   *)
     echo "unknown way: $way" >&2
@@ -105,7 +111,7 @@ LUA
 expect_eq "$way: a C module of the consumer's links the library in" \
   "$(printf "INFO plugin: from a module of the consumer's: {\n  1\n}")" "$out"
 
-# The probe first shows that each way to configure (and set_priority) is open
+# The probe first shows that each way to configure (reopen, set_priority) is open
 # in a state set up as usual, then that the untrusted host closes all of them.
 probe_records() {
   local way
@@ -115,10 +121,10 @@ probe_records() {
   done
 }
 expect_eq "$way: a trusted script reaches configure every way" \
-  "$(probe_records "configure, configure_text, set_priority")" \
+  "$(probe_records "configure, configure_text, reopen, set_priority")" \
   "$("$consumer/untrusted_host" --trusted "$here/probe.lua" "$module_dir" 2>&1)"
 expect_eq "$way: an untrusted script reaches configure no way" \
-  "$(probe_records "no configure, no configure_text, no set_priority")" \
+  "$(probe_records "no configure, no configure_text, no reopen, no set_priority")" \
   "$("$consumer/untrusted_host" "$here/probe.lua" "$module_dir" 2>&1)"
 
 if [ "$way" = subdirectory ] || [ "$way" = fetchcontent ]; then

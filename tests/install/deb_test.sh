@@ -60,6 +60,10 @@ expect_eq "the module package provides each Lua version's name" \
   "lua5.1-quelto-internal, lua5.2-quelto-internal, lua5.3-quelto-internal, lua5.4-quelto-internal" \
   "$(dpkg-query -W -f='${Provides}' lua-quelto-internal)"
 
+expect_eq "the guide and the examples are in the module's doc directory" \
+  "README.md.gz examples/logrotate.conf examples/rolling.properties" \
+  "$(cd /usr/share/doc/lua-quelto-internal && echo README.md* examples/logrotate.conf examples/rolling.properties)"
+
 # Every interpreter finds the module on its default path; LuaJIT's (the 5.1
 # one) gives the logger methods LuaJIT's compiled form.
 for lua in lua5.1 lua5.2 lua5.3 lua5.4 luajit; do

@@ -116,6 +116,10 @@ local readme_dir = readme_path:match("^(.*)/[^/]*$") or "."
 local host_block = read(readme_path):match("\n```cpp\n(#include <quelto_internal.h>\n.-)```\n")
 check("the guide's minimal host is tests/embedding/minimal_host.cpp",
       read(readme_dir .. "/tests/embedding/minimal_host.cpp"), host_block or "(no such block)")
+-- The logrotate stanza of "Log rotation" is examples/logrotate.conf's, comments aside.
+local stanza = read(readme_path):match("\n```conf\n(/var/log/app/app%.log {\n.-)```\n")
+local conf = read(readme_dir .. "/examples/logrotate.conf"):gsub("[ ]*#[^\n]*\n", "")
+check("the guide's logrotate stanza is examples/logrotate.conf", conf, stanza or "(no such block)")
 
 -- The errors table: a row whose first cell starts with a call in backticks
 -- names, as the first backticked text of its second cell, the error that the

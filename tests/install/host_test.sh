@@ -62,4 +62,27 @@ expect_eq "a script error: exit status 1" 1 "$status"
 "$host" >/dev/null 2>&1
 expect_eq "no script: usage, exit status 2" 2 "$?"
 
+# SIGHUP, as logrotate's postrotate sends it, reopens the file a script's
+# configuration writes into, and the host runs on.
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+printf '%s\n' "log4cpp.rootCategory=INFO, file" "log4cpp.appender.file=FileAppender" \
+  "log4cpp.appender.file.fileName=$tmp/app.log" "log4cpp.appender.file.layout=PatternLayout" \
+  "log4cpp.appender.file.layout.ConversionPattern=%c %m%n" >"$tmp/file.properties"
+printf '%s\n' 'local q = require "quelto_internal"' 'q.configure(arg[1])' \
+  'q.get_log("app"):info("before")' \
+  'while not io.open(arg[2]) do os.execute("sleep 0.05") end' \
+  'q.get_log("app"):info("after")' >"$tmp/rotated.lua"
+"$host" "$tmp/rotated.lua" "$tmp/file.properties" "$tmp/go" >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 100); do [ -s "$tmp/app.log" ] && break; sleep 0.05; done
+mv "$tmp/app.log" "$tmp/app.log.1"
+kill -HUP $pid
+for _ in $(seq 100); do [ -e "$tmp/app.log" ] && break; sleep 0.05; done
+touch "$tmp/go"
+wait $pid
+expect_eq "SIGHUP: the host reopens the script's file and runs on" \
+  "0|app before|app after
+host finished $tmp/rotated.lua" "$?|$(cat "$tmp/app.log.1")|$(cat "$tmp/app.log")"
+
 finish

@@ -25,13 +25,26 @@ describe("bad arguments", function()
   end)
 
   it("to any logger method name QueltoLogger", function()
-    local not_loggers = { "text", 1, nil, {}, io.stdout, print, setmetatable({}, {}) }
+    -- Light userdata all share one metatable: here, the loggers' (5.1 makes none);
+    -- a file gets it too.
+    local light = debug.upvalueid and debug.upvalueid(function() return log end, 1)
+    local file = io.tmpfile()
+    for _, forged in ipairs({ light or {}, file or {} }) do debug.setmetatable(forged, getmetatable(log)) end
+    finally(function() debug.setmetatable(light or {}, nil) debug.setmetatable(file or {}, getmetatable(io.stdout)) end)
+    local not_loggers = { "text", 1, nil, {}, io.stdout, print, setmetatable({}, {}), light, file }
     for _, method in ipairs(methods) do
-      for i = 1, 7 do
+      for i = 1, 9 do
         local err = error_of(log[method], not_loggers[i], 600)
         assert.truthy(err:find("bad argument #1 to '", 1, true), err)
         assert.truthy(err:find("(QueltoLogger expected, got ", 1, true), err)
       end
+    end
+    -- A file alone with the metatable: the LuaJIT methods, which take no
+    -- light userdata while those have it, see it too.
+    debug.setmetatable(light or {}, nil)
+    for _, method in ipairs(methods) do
+      local err = error_of(log[method], file, 600)
+      assert.truthy(err:find("(QueltoLogger expected, got ", 1, true), err)
     end
     -- A dot instead of a colon puts the first message argument in place of the logger.
     local err = error_of(function() log.info("called with a dot") end)
@@ -112,9 +125,14 @@ describe("bad arguments", function()
     end
     assert.truthy(error_of(q.get_log, "o", 5):find("(table expected, got number)", 1, true))
     assert.truthy(error_of(q.set_defaults):find("(table expected, got no value)", 1, true))
-    pcall(q.set_defaults, { gate = "chained", x = 1 })
+    -- Whichever of gate and format is read first, one table has it good.
+    pcall(q.set_defaults, { gate = "chained", format = "xml" })
+    pcall(q.set_defaults, { gate = "chain", format = "line" })
+    assert.has_no.errors(function() q.get_log("o", { max_bytes = 11.0 }) end)
     local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
-    assert.has_error(function() q.get_log("o.x"):debug(spy) end, "rendered")
+    -- 800 is below the root's DEBUG: only the own gate (o.x has no priority) renders it.
+    assert.has_error(function() q.get_log("o.x"):log(800, spy) end, "rendered")
+    assert.are.equal("{\n  1\n}", capture.message_of(function() q.get_log("o.x"):info({ 1 }) end))
   end)
 
   it("to the priority methods name the priority", function()

@@ -230,7 +230,7 @@ describe("a logger's priorities and name", function()
     local steps = {
       { pqr, "DEBUG", 700, 700, true }, { pqr, 100, 100, 100, false },
       { pqr, "500", 500, 500, true }, { pqr, nil, nil, 300, true },
-      { pq, "NOTSET", nil, 600, true }, { root, 0, nil, 0, false },
+      { pq, "NOTSET", nil, 600, true }, { root, "EMERG", nil, 0, false },
       { pq, "WARN", nil, 400, true }, { pqr, 900, nil, 400, true },
     }
     for i, step in ipairs(steps) do
@@ -239,6 +239,7 @@ describe("a logger's priorities and name", function()
                       { pqr:get_priority(), pqr:get_chained_priority(), pqr:is_enabled("ERROR") },
                       "step " .. i)
     end
+    assert.are.same({ true, false }, { root:is_enabled("EMERG"), root:is_enabled("ALERT") })
     root:set_priority("INFO")
     assert.are.equal(600, root:get_priority())
   end)

@@ -2,6 +2,8 @@
 -- directory given, then prints how many it logged. Between records it
 -- answers logrotate's scripts: reopen.flag asks for q.reopen(); pause.flag
 -- asks it to stop logging (it answers with paused.flag) until the flag goes.
+-- Like a daemon's main loop, it looks for the flags every 100 ms of its time,
+-- logging on meanwhile.
 local dir, properties = ...
 local q = require "quelto_internal"
 q.configure(properties)
@@ -13,12 +15,13 @@ local function exists(name)
   return file ~= nil
 end
 
-local n = 0
+local n, look = 0, 0
 while true do
-  for _ = 1, 10 do
+  repeat
     n = n + 1
     log:info("id ", n)
-  end
+  until os.clock() >= look
+  look = os.clock() + 0.1
   if exists("reopen.flag") then
     os.remove(dir .. "/reopen.flag")
     assert(q.reopen(), "reopen failed")

@@ -55,8 +55,8 @@ TEST(SharedAppender, EveryRecordWrittenOnceAcrossRollOvers) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      // Half of the threads into x, half into the root: two categories.
-      const std::string category = t % 2 ? "x" : "";
+      // Half of the threads into x.y, which reaches R through x, half into the root.
+      const std::string category = t % 2 ? "x.y" : "";
       results[t] = LuaHost().run(kLogChunk, log_args(category, "t" + std::to_string(t), kRecords));
     });
   }

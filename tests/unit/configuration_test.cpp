@@ -11,15 +11,22 @@
 #include <log4cpp/Appender.hh>
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/FileAppender.hh>
+#include <log4cpp/NDC.hh>
+#include <log4cpp/PatternLayout.hh>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include "backend/gate.h"
 #include "backend/json_layout.h"
 #include "backend/log4cpp_internals.h"
+#include "backend/pattern_layout.h"
+#include "backend/properties_file.h"
 #include "lua_fixture.h"
 #include "quelto_internal.h"
 
@@ -59,19 +66,20 @@ class Configuration : public LuaTest {
   ~Configuration() override { fs::remove_all(dir_); }
 
   /// Writes a properties file (with a root category, which log4cpp
-  /// requires, unless the text starts with one) and returns its path.
+  /// requires, unless the text names one) and returns its path.
   std::string properties(const std::string& name, const std::string& text) {
     const fs::path path = dir_ / name;
-    const bool has_root = text.rfind("log4cpp.rootCategory", 0) == 0;
+    const bool has_root = text.find("rootCategory") != std::string::npos;
     std::ofstream(path) << (has_root ? "" : "log4cpp.rootCategory=WARN\n") << text;
     return path.string();
   }
 
   /// A file appender `appender` into `file` (in the test's directory), "%m%n".
-  std::string file_appender(const std::string& appender, const std::string& file) {
+  std::string file_appender(const std::string& appender, const std::string& file,
+                            const std::string& pattern = "%m%n") {
     const std::string key = "log4cpp.appender." + appender;
     return key + "=FileAppender\n" + key + ".fileName=" + (dir_ / file).string() + "\n" + key +
-           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=%m%n\n";
+           ".layout=PatternLayout\n" + key + ".layout.ConversionPattern=" + pattern + "\n";
   }
 
   std::string read(const std::string& file) {
@@ -103,14 +111,23 @@ class Configuration : public LuaTest {
     return appenders.size() == 1 ? *appenders.begin() : nullptr;
   }
 
+  /// The layout of an appender that has one.
+  static log4cpp::Layout& layout_of(log4cpp::Appender* appender) {
+    return backend::layout_of(dynamic_cast<log4cpp::LayoutAppender&>(*appender));
+  }
+
   fs::path dir_;
 };
 
 TEST_F(Configuration, ReplacedAppendersAreClosedAndTheNewOnesStayRegistered) {
   const std::string first = properties(
       "first.properties", "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "a.log"));
-  const std::string second = properties(
-      "second.properties", "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "b.log"));
+  // The second also defines appenders that no category holds: closed at once.
+  std::string unattached;
+  for (int i = 0; i < 10; ++i) unattached += file_appender("fx" + std::to_string(i), "x.log");
+  const std::string second =
+      properties("second.properties",
+                 "log4cpp.category.cfg.a=INFO, fa\n" + file_appender("fa", "b.log") + unattached);
   ASSERT_EQ(configure(first), "");
   const int descriptors = open_descriptors();
   for (int i = 0; i < 50; ++i) ASSERT_EQ(configure(i % 2 ? second : first), "");
@@ -188,11 +205,16 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
                              "log4cpp.category.cfg.undo=ERROR, fu\n" +
                              "log4cpp.additivity.cfg.undo=false\n" + file_appender("fu", "u.log"));
   ASSERT_EQ(configure(good), "");
+  root.warn("before");
   log4cpp::Appender* root_appender = only_appender("");
   log4cpp::Appender* kept_appender = only_appender("cfg.undo");
-  // Each fails after the configurator changed the root or cfg.undo, and the
-  // last after it attached an appender of its own to cfg.undo and made a category.
+  // log4cpp would fail each after it changed the root or cfg.undo, or after
+  // it made appenders: opened f.log, a syslog socket, truncated r.log (fr
+  // again, append=false). None of it may happen, a thousand times over.
   const std::string ff = file_appender("ff", "f.log");
+  const std::string syslog =
+      "log4cpp.appender.fs=SyslogAppender\nlog4cpp.appender.fs.syslogHost="
+      "127.0.0.1\nlog4cpp.appender.fs.layout=BasicLayout\n";
   const std::vector<std::pair<std::string, std::string>> failing = {
       {"log4cpp.rootCategory=DEBUG, nosuch\n",
        "Appender 'nosuch' not found for category 'rootCategory'"},
@@ -201,11 +223,24 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
        "log4cpp.additivity.cfg.undo=true\nlog4cpp.category.cfg.zz=INFO, nosuch\n" +
            ff,
        "Appender 'nosuch' not found for category 'cfg.zz'"},
+      {ff + "log4cpp.appender.fp=ConsoleAppender\nlog4cpp.appender.fp.layout=PatternLayout\n"
+            "log4cpp.appender.fp.layout.ConversionPattern=%Q %m%n\n",
+       "unknown conversion specifier 'Q' in '%Q %m%n' at index 2"},
+      {"# no rootCategory\nlog4cpp.category.cfg.undo=DEBUG, ff\n" + ff,
+       "Unable to find category: rootCategory"},
+      {ff + "log4cpp.appender.fx=NoSuchAppender\n",
+       "Appender 'fx' has unknown type 'NoSuchAppender'"},
+      {syslog + "log4cpp.category.cfg.undo=LOUD\n",
+       "unknown priority name: 'LOUD' for category 'cfg.undo'"},
+      {file_appender("fr", "r.log") + "log4cpp.appender.fr.append=false\n" +
+           "log4cpp.rootCategory=INFO, fr, nosuch\n",
+       "Appender 'nosuch' not found for category 'rootCategory'"},
   };
   const int descriptors = open_descriptors();
   for (const auto& [text, error] : failing) {
     const std::string path = properties("failing.properties", text);
     EXPECT_EQ(configure(path), "log4cpp configure failure: " + error) << text;
+    for (int i = 1; i < 1000; ++i) configure(path);
     EXPECT_EQ(only_appender(""), root_appender) << text;
     EXPECT_EQ(only_appender("cfg.undo"), kept_appender) << text;
     EXPECT_EQ(root.getPriority(), log4cpp::Priority::WARN) << text;
@@ -215,12 +250,23 @@ TEST_F(Configuration, AFailedConfigurationPutsEveryCategoryBack) {
   const log4cpp::Category& made = log4cpp::Category::getInstance("cfg.undo.new");
   EXPECT_EQ(made.getPriority(), log4cpp::Priority::NOTSET);
   EXPECT_TRUE(made.getAllAppenders().empty());
-  EXPECT_EQ(open_descriptors(), descriptors);  // the failed run's f.log was closed
+  EXPECT_EQ(open_descriptors(), descriptors);
   EXPECT_EQ(log4cpp::Appender::getAppender("fu"), kept_appender);
   root.warn("root");
   kept.error("undo");
-  EXPECT_EQ(read("r.log"), "root\n");
+  EXPECT_EQ(read("r.log"), "before\nroot\n");
   EXPECT_EQ(read("u.log"), "undo\n");
+}
+
+TEST(PropertiesFile, NamesTheCategoriesLog4cppConfigures) {
+  // Those a failed run's undo keeps: every key log4cpp reads as a category's, no other.
+  const std::string text =
+      " log4cpp.category.a = "
+      "INFO\nlog4j.category.b=INFO\ncategory.c\t=INFO\nlog4cpp.category.d.e=\n"
+      "#log4cpp.category.f=INFO\nlog4cpp.categoryg=INFO\nlog4cpp.additivity.h=false\n"
+      "log4cpp.rootCategory=INFO\n";
+  EXPECT_EQ(backend::check_properties(text, "t").categories,
+            (std::set<std::string>{"a", "b", "c", "d.e"}));
 }
 
 TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
@@ -233,10 +279,33 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
   const std::string unknown = properties("unknown.properties", " log4cpp.quelto.asink = true\n");
   const std::string not_ours = properties("not_ours.properties", "quelto=1\nqueltox.y=2\n");
+  // An appender whose open would wait, or has no file to open; then what
+  // log4cpp takes, however odd: the first of two values, a substitution,
+  // class names with packages, a target in capitals, an appender without a
+  // layout, a nameless appender key, NOTSET below the root.
+  const std::string waits = properties("waits.properties",
+                                       "log4cpp.appender.fq=FileAppender\n"
+                                       "log4cpp.appender.fq.fileName=" +
+                                           fifo + "\n");
+  const std::string no_file =
+      properties("no_file.properties", "log4cpp.appender.fn=FileAppender\n");
+  const std::string odd = properties(
+      "odd.properties",
+      "P=INFO\nlog4cpp.rootCategory=${P}\nlog4cpp.category.cfg.odd=NOTSET, fa\n"
+      "log4j.appender.fa=org.apache.log4j.ConsoleAppender\nlog4cpp.appender.fa=NoSuchAppender\n"
+      "log4cpp.appender.fa.target= StdErr \nlog4cpp.appender.fa.layout=x.SimpleLayout\n"
+      "log4cpp.appender.fz=AbortAppender\nlog4cpp.appender.=NoSuchAppender\n");
+  const std::string bad_value = properties("bad_value.properties", "quelto.layout.fast=yes\n");
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
+      {waits, "log4cpp configure failure: Appender 'fq' would wait to open " + fifo +
+                  ": a FIFO that no process reads"},
+      {no_file, "log4cpp configure failure: Appender 'fn' has no fileName"},
+      {odd, ""},
       {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
       {not_ours, ""},
+      {bad_value,
+       "log4cpp configure failure: key 'quelto.layout.fast' must be true or false, got 'yes'"},
       {fifo, prefix + fifo + " is not a regular file"},
       {"/dev/zero", prefix + "/dev/zero is not a regular file"},
       {dir_.string(), prefix + dir_.string() + " is not a regular file"},
@@ -328,20 +397,85 @@ TEST(JsonLayout, TimeIsRfc3339InUtc) {
 TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   // The second file defines an appender of the name cfg.kept's has, which
   // then holds log4cpp's registry: reopenAll would miss cfg.kept's.
-  ASSERT_EQ(configure(properties("kept.properties", "log4cpp.category.cfg.kept=INFO, fk\n" +
-                                                        file_appender("fk", "kept.log"))),
+  fs::create_directory(dir_ / "sub");
+  ASSERT_EQ(configure(properties("kept.properties", "log4cpp.category.cfg.kept=INFO, fk, fg\n" +
+                                                        file_appender("fk", "kept.log") +
+                                                        file_appender("fg", "sub/g.log"))),
             "");
   ASSERT_EQ(configure(properties("other.properties", "log4cpp.category.cfg.other=INFO, fk\n" +
                                                          file_appender("fk", "other.log"))),
             "");
-  fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
-  fs::rename(dir_ / "other.log", dir_ / "other.log.1");
-  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
-  EXPECT_TRUE(lua_toboolean(L, -1));
-  log4cpp::Category::getInstance("cfg.kept").info("kept");
-  log4cpp::Category::getInstance("cfg.other").info("other");
-  EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
-  EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
+  // Then once more, when fg cannot reopen: the others still do.
+  for (const bool all : {true, false}) {
+    if (!all) fs::remove_all(dir_ / "sub");
+    fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
+    fs::rename(dir_ / "other.log", dir_ / "other.log.1");
+    ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+    EXPECT_EQ(lua_toboolean(L, -1) != 0, all);
+    log4cpp::Category::getInstance("cfg.kept").info("kept");
+    log4cpp::Category::getInstance("cfg.other").info("other");
+    EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
+    EXPECT_EQ(read("kept.log.1") + read("other.log.1"), all ? "" : "kept\nother\n");
+  }
+}
+
+TEST_F(Configuration, MadeAppendersGetTheModulesLayoutAndTheHostsKeepTheirs) {
+  auto* host = new log4cpp::FileAppender("host.file", (dir_ / "host.log").string());
+  auto* host_layout = new log4cpp::PatternLayout();
+  host_layout->setConversionPattern("%p %m%n");
+  host->setLayout(host_layout);
+  log4cpp::Category::getInstance("cfg.hostfile").addAppender(host);  // the category owns it
+  const std::string pattern = "%-6p|%c{1}|%.3x|%m%n";
+  const std::string simple = "log4cpp.appender.fs=FileAppender\nlog4cpp.appender.fs.fileName=" +
+                             (dir_ / "simple.log").string() +
+                             "\nlog4cpp.appender.fs.layout=SimpleLayout\n";
+  ASSERT_EQ(configure(properties("fast.properties",
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n"
+                                 "log4cpp.category.cfg.fast.two=INFO, fs\n" +
+                                     file_appender("ff", "fast.log", pattern) + simple)),
+            "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.two"))), typeid(backend::FastPatternLayout));
+  log4cpp::Category::getInstance("cfg.fast.two").warn("simple");
+  EXPECT_EQ(read("simple.log"), "WARN    : simple\n");
+  const log4cpp::Layout& made = layout_of(only_appender("cfg.fast.one"));
+  ASSERT_EQ(typeid(made), typeid(backend::FastPatternLayout));
+  EXPECT_EQ(static_cast<const backend::FastPatternLayout&>(made).getConversionPattern(), pattern);
+  EXPECT_EQ(&layout_of(host), host_layout);
+  log4cpp::NDC::push("request");
+  log4cpp::Category::getInstance("cfg.fast.one").warn("through the module's");
+  log4cpp::NDC::pop();
+  log4cpp::Category::getInstance("cfg.hostfile").warn("through the host's");
+  EXPECT_EQ(read("fast.log"), "WARN  |one|req|through the module's\n");
+  EXPECT_EQ(read("host.log"), "WARN through the host's\n");
+  log4cpp::Category::getInstance("cfg.hostfile").removeAllAppenders();
+  // Asked not to, the module leaves log4cpp's layout.
+  ASSERT_EQ(configure(properties("slow.properties",
+                                 "quelto.layout.fast = false\n"
+                                 "log4cpp.category.cfg.fast.one=INFO, ff\n" +
+                                     file_appender("ff", "fast.log", pattern))),
+            "");
+  EXPECT_EQ(typeid(layout_of(only_appender("cfg.fast.one"))), typeid(log4cpp::PatternLayout));
+}
+
+// The host's records reach the appenders from threads of the host's, which
+// take no lock of the module's, while configurations replace the layouts.
+TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
+  const std::string file =
+      properties("threads.properties", "log4cpp.category.cfg.t=INFO, ft\n" +
+                                           file_appender("ft", "t.log", "%d{%l} %-5p %c %m%n"));
+  ASSERT_EQ(configure(file), "");
+  std::atomic<bool> stop{false};
+  std::thread host([&stop] {
+    log4cpp::Category& category = log4cpp::Category::getInstance("cfg.t.host");
+    while (!stop) category.info("host");
+  });
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(configure(file), "");
+  stop = true;
+  host.join();
+  std::istringstream lines(read("t.log"));
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(line.substr(3), " INFO  cfg.t.host host");
+  }
 }
 
 // The private members the module reads, against log4cpp's public answers: a
@@ -371,18 +505,25 @@ TEST(Log4cppInternals, AgreeWithThePublicApi) {
   EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
   delete second;
   delete first;
-  // The mutex log4cpp holds while it reads or calls a category's appenders.
+  auto* file = new log4cpp::FileAppender("internals.file", "/dev/null");
+  auto* layout = new log4cpp::PatternLayout();
+  file->setLayout(layout);
+  EXPECT_EQ(&backend::layout_of(*file), layout);
+  // The mutex log4cpp holds while it calls a category's appenders, and
+  // takes to read them.
+  middle.addAppender(file);
   std::atomic<bool> read{false};
-  backend::appender_mutex(leaf).lock();
+  backend::appender_mutex(middle).lock();
   std::thread reader([&] {
-    leaf.getAllAppenders();
+    middle.getAllAppenders();
     read = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(read);
-  backend::appender_mutex(leaf).unlock();
+  backend::appender_mutex(middle).unlock();
   reader.join();
   EXPECT_TRUE(read);
+  middle.removeAllAppenders();
 }
 
 }  // namespace

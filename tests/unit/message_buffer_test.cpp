@@ -12,9 +12,9 @@
 #include <random>
 
 #include "lua_fixture.h"
-#include "support/buffer_stream.h"
 #include "render/stream_ops.h"
 #include "render/write_dump.h"
+#include "support/buffer_stream.h"
 
 namespace quelto::test {
 namespace {
@@ -30,7 +30,7 @@ template <class Write>
 std::string through_buffer(Write write) {
   utils::MessageBuffer buffer;
   write(buffer);
-  return buffer.text();
+  return std::string(buffer.text());
 }
 
 template <class Write>
@@ -124,9 +124,13 @@ class GlobalLocale {
   std::locale previous_;
 };
 
+std::locale grouping_locale() {
+  return std::locale(std::locale(std::locale::classic(), new GroupingPunct),
+                     new CarriageReturnCtype);
+}
+
 TEST(MessageBuffer, AnotherGlobalLocaleFormatsAsTheStreamDoes) {
-  const GlobalLocale installed(
-      std::locale(std::locale(std::locale::classic(), new GroupingPunct), new CarriageReturnCtype));
+  const GlobalLocale installed(grouping_locale());
   const auto write = [](auto& s) {
     s << 1234567LL << " " << 3.5 << " " << 1e20;
     utils::write_newline(s);
@@ -134,6 +138,45 @@ TEST(MessageBuffer, AnotherGlobalLocaleFormatsAsTheStreamDoes) {
   };
   EXPECT_EQ(through_buffer(write), "1.234.567 3,5 1e+20\r123.456");
   expect_same(write);
+}
+
+// The locale is read at the first number, and kept for the buffer's life.
+TEST(MessageBuffer, ReadsTheGlobalLocaleAtItsFirstNumber) {
+  utils::MessageBuffer during;
+  during << "n=";
+  {
+    const GlobalLocale installed(grouping_locale());
+    during << 1234567LL;
+  }
+  during << 7654321LL;
+  EXPECT_EQ(during.text(), "n=1.234.5677.654.321");
+  utils::MessageBuffer after;
+  after << 1234567LL;
+  EXPECT_EQ(after.text(), "1234567");
+}
+
+// Bounds and texts on both sides of the inline room: the cut is where the
+// bound puts it, whether the text stays inside the buffer or moves out.
+TEST(MessageBuffer, CutsAlikeInsideAndPastTheInlineRoom) {
+  constexpr std::size_t kRoom = utils::MessageBuffer::kInlineBytes;
+  for (const std::size_t bound : {kRoom - 1, kRoom, kRoom + 1, 2 * kRoom + 7}) {
+    for (const std::size_t first : {kRoom - 20, kRoom + 3, bound}) {
+      utils::MessageBuffer buffer;
+      buffer.set_bound(bound);
+      const std::string text = std::string(first, 'a') + std::string(bound, 'z');
+      buffer.write(text.data(), static_cast<std::streamsize>(first));
+      buffer.write(text.data() + first, static_cast<std::streamsize>(bound));
+      const std::string cut = text.substr(0, bound - utils::kCutMarker.size()) + "<truncated>";
+      EXPECT_EQ(buffer.text(), cut) << bound << " " << first;
+      EXPECT_TRUE(buffer.full());
+    }
+    utils::MessageBuffer exact;  // the bound itself is room enough
+    exact.set_bound(bound);
+    const std::string text(bound, 'x');
+    exact.write(text.data(), static_cast<std::streamsize>(bound));
+    EXPECT_EQ(exact.text(), text);
+    EXPECT_FALSE(exact.full());
+  }
 }
 
 class SameDump : public LuaTest {

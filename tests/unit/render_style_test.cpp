@@ -29,7 +29,7 @@ class RenderStyle : public LuaTest {
     EXPECT_EQ(lua_gettop(L), top) << chunk;
     lua_settop(L, base);
     std::string closed;
-    return utils::finished_text(message, style, closed);
+    return std::string(utils::finished_text(message, style, closed));
   }
 
   void expect(const std::vector<Case>& cases, const utils::Style& style) {
@@ -117,7 +117,7 @@ TEST_F(RenderStyle, Json) {
        {"{}, {1, 2}, {1}", R"({"msg":"","args":[1,2]})"},
        {"{1, 2}, {[4] = 'd'}", R"({"msg":"","args":{"1":1,"2":2,"4":"d"}})"},
        {"{a = 1, b = 2}, {a = 3}", R"({"msg":"","b":2,"a":3})"},
-       {"{x = {{}, {1, nil, 3}, {[1] = 1, [2] = 2, n = 2}, {[2] = 2}}}",
+       {"{x = {{}, {1, nil, 3}, {1, 2, n = 2}, {[2] = 2}}}",
         R"({"msg":"","x":[[],{"1":1,"3":3},{"1":1,"2":2,"n":2},{"2":2}]})"},
        // The names of the record's own members go into args.
        {"{msg = 'm', ok = 6}, {time = 1}, {level = 2}, {logger = 3}, {src = 4}, {args = 5}",

@@ -1,8 +1,7 @@
-#include "render/write_dump.h"
-
 #include <set>
 
 #include "lua_fixture.h"
+#include "render/write_dump.h"
 
 namespace quelto::test {
 namespace {
