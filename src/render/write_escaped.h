@@ -237,72 +237,71 @@ inline bool escaping_changes(const char* text, std::size_t size, bool or_space) 
   }
 }
 
-template <class Stream>
-void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
-  const auto& plain = quoted ? detail::kPlainInQuotes : detail::kPlainOutside;
+namespace detail {
+
+/// The loop both escaping writers share: plain bytes (those `plain` marks,
+/// and valid UTF-8 sequences that `is_unsafe_sequence` does not name) are
+/// written in runs, in chunks of kEscapeChunk bytes at most so that a bound
+/// stops the scan soon after it is reached; at each other byte,
+/// `escape(p, n, stream)` writes its escape (`n` is the length of the valid
+/// sequence it starts, 0 for none) and returns how many bytes it took.
+template <class Stream, class Escape>
+void write_with_escapes(const char* text, std::size_t size, bool quoted,
+                        const std::array<std::uint8_t, 256>& plain, Stream& stream, Escape escape) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + size;
   for (;;) {
     const auto* const chunk_end =
-        static_cast<std::size_t>(end - p) > detail::kEscapeChunk ? p + detail::kEscapeChunk : end;
+        static_cast<std::size_t>(end - p) > kEscapeChunk ? p + kEscapeChunk : end;
     const auto* run = p;  // the stretch not written yet, which needs no escape
     for (;;) {
-      while (chunk_end - p >= 8 && detail::plain_word(p, quoted)) p += 8;
+      while (chunk_end - p >= 8 && plain_word(p, quoted)) p += 8;
       while (p < chunk_end && plain[*p]) ++p;
       if (p >= chunk_end) break;
-      const std::uint8_t kind = detail::kByteClasses[*p];
-      if (kind >= detail::kLead2) {
-        if (const std::size_t n = detail::safe_sequence(p, end, kind); n != 0) {
-          p += n;  // may pass chunk_end: the sequence stays whole
-          continue;
-        }
+      const std::uint8_t kind = kByteClasses[*p];
+      const std::size_t n = kind >= kLead2 ? utf8_sequence(p, end, kind) : 0;
+      if (n != 0 && !is_unsafe_sequence(p, n)) {
+        p += n;  // may pass chunk_end: the sequence stays whole
+        continue;
       }
       stream.write(reinterpret_cast<const char*>(run), p - run);
-      detail::write_escape(*p, stream);
-      run = ++p;
+      run = p += escape(p, n, stream);
     }
     stream.write(reinterpret_cast<const char*>(run), p - run);
     if (p >= end || is_full(stream)) return;
   }
 }
 
+}  // namespace detail
+
+template <class Stream>
+void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
+  // Each byte on its own, those of an unsafe sequence too.
+  detail::write_with_escapes(text, size, quoted,
+                             quoted ? detail::kPlainInQuotes : detail::kPlainOutside, stream,
+                             [](const unsigned char* p, std::size_t, Stream& out) {
+                               detail::write_escape(*p, out);
+                               return std::size_t{1};
+                             });
+}
+
 template <class Stream>
 void write_json_escaped(const char* text, std::size_t size, Stream& stream) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  const auto* const end = p + size;
-  for (;;) {
-    const auto* const chunk_end =
-        static_cast<std::size_t>(end - p) > detail::kEscapeChunk ? p + detail::kEscapeChunk : end;
-    const auto* run = p;  // the stretch not written yet, which needs no escape
-    for (;;) {
-      while (chunk_end - p >= 8 && detail::plain_word(p, true)) p += 8;
-      while (p < chunk_end && detail::kPlainInQuotes[*p]) ++p;
-      if (p >= chunk_end) break;
-      const std::uint8_t kind = detail::kByteClasses[*p];
-      std::size_t n = 0;
-      if (kind >= detail::kLead2) {
-        n = detail::utf8_sequence(p, end, kind);
-        if (n != 0 && !detail::is_unsafe_sequence(p, n)) {
-          p += n;  // may pass chunk_end: the character stays whole
-          continue;
-        }
-      }
-      stream.write(reinterpret_cast<const char*>(run), p - run);
-      if (n != 0) {
-        detail::write_json_code_point(p, n, stream);
-      } else if (*p < 0x80) {
-        const std::array<char, 7>& escape = detail::kJsonEscapes[*p];
-        write_whole(stream, &escape[1], static_cast<std::size_t>(escape[0]));
-        n = 1;
-      } else {
-        write_whole(stream, "\xef\xbf\xbd", 3);  // U+FFFD for a byte of no valid sequence
-        n = 1;
-      }
-      run = p += n;
-    }
-    stream.write(reinterpret_cast<const char*>(run), p - run);
-    if (p >= end || is_full(stream)) return;
-  }
+  detail::write_with_escapes(text, size, true, detail::kPlainInQuotes, stream,
+                             [](const unsigned char* p, std::size_t n, Stream& out) {
+                               if (n != 0) {
+                                 detail::write_json_code_point(p, n, out);
+                                 return n;
+                               }
+                               if (*p < 0x80) {
+                                 const std::array<char, 7>& escape = detail::kJsonEscapes[*p];
+                                 write_whole(out, &escape[1], static_cast<std::size_t>(escape[0]));
+                               } else {
+                                 write_whole(out, "\xef\xbf\xbd",
+                                             3);  // U+FFFD for a byte of no valid sequence
+                               }
+                               return std::size_t{1};
+                             });
 }
 
 }  // namespace quelto::utils

@@ -42,25 +42,10 @@ start_collector() {
   configure_daemon collector rsyslog-collector.conf
   "$rsyslogd" -n -f "$tmp/collector.conf" -i "$tmp/collector.pid" >"$tmp/collector.log" 2>&1 &
   collector=$!
-  for _ in $(seq 50); do
-    kill -0 "$collector" 2>/dev/null || return 1
-    listening tcp "$port" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 mkdir -p "$tmp/collector" "$tmp/shipper"
-started=""
-for _ in 1 2 3; do
-  port=$(free_port tcp)
-  [ -n "$port" ] || break
-  if start_collector; then started=yes; break; fi
-  kill "$collector" 2>/dev/null
-  wait "$collector" 2>/dev/null
-  collector=""
-done
-if [ -z "$started" ]; then
+if ! start_on_free_port tcp start_collector collector; then
   echo "the collector did not start listening on 127.0.0.1 (last port: ${port:-none})"
   cat "$tmp/collector.log" 2>/dev/null
   exit 1
