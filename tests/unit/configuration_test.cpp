@@ -12,8 +12,10 @@
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/NDC.hh>
 #include <log4cpp/PatternLayout.hh>
+#include <log4cpp/TimeStamp.hh>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -377,6 +379,22 @@ TEST_F(Configuration, JsonLayoutKeysAreChecked) {
   };
   for (const auto& [text, error] : refused) {
     EXPECT_EQ(configure(properties("keys.properties", text)), error) << text;
+  }
+}
+
+TEST(JsonLayout, WritesTheEventsTimeLevelAndCategory) {
+  backend::JsonLayout layout;
+  log4cpp::LoggingEvent event("app.\"x\"", "m\n", "", log4cpp::Priority::NOTICE);
+  const std::pair<log4cpp::TimeStamp, const char*> times[] = {
+      {log4cpp::TimeStamp(1733668064, 123456), "2024-12-08T14:27:44.123456Z"},
+      {log4cpp::TimeStamp(1733668064, 999999), "2024-12-08T14:27:44.999999Z"},
+      {log4cpp::TimeStamp(951782400, 1), "2000-02-29T00:00:00.000001Z"},
+      {log4cpp::TimeStamp(1733668065, 0), "2024-12-08T14:27:45.000000Z"}};
+  for (const auto& [time, text] : times) {
+    event.timeStamp = time;
+    EXPECT_EQ(layout.format(event), std::string(R"({"time":")") + text +
+                                        R"(","level":"NOTICE","logger":"app.\"x\"","msg":"m\n"})"
+                                        "\n");
   }
 }
 
