@@ -107,11 +107,18 @@ if os.getenv("BENCH_CALLGRIND") ~= "0" then
   for _, name in ipairs { "filtered", "empty_c", "admitted", "floor", "inherited", "chained_1",
                           "chained", "chained_8", "filtered_options", "filtered_with",
                           "chained_with", "layout_pattern", "layout_json" } do
-    -- Filtered calls over 100,000 calls: Lua's hash seed moves a count by
-    -- some ten instructions, which that many calls make small.
-    local filtered = cases[name].expect == "" and not name:match("^layout")
-    counts[#counts + 1] = { case = cases[name],
-                            count = timing.instructions("count.lua", name, filtered and 102000) }
+    -- Lua's hash seed, new in every process, moves the cost of a call's
+    -- method lookup by some ten instructions: a filtered call, which costs
+    -- little else, is counted over 100,000 calls three times, the least kept.
+    local count = timing.instructions("count.lua", name)
+    if cases[name].expect == "" and not name:match("^layout") then
+      count = nil
+      for _ = 1, 3 do
+        local one = timing.instructions("count.lua", name, 102000)
+        if one and (not count or one < count) then count = one end
+      end
+    end
+    counts[#counts + 1] = { case = cases[name], count = count }
   end
 end
 

@@ -93,21 +93,39 @@ class JsonFormat {
 
 // ---------------------------------------------------------------------------
 
+namespace detail {
+
+/// A float as JSON writes it, its name in quotes when `quoted` and it has one.
 template <class Stream>
-void write_json_number(lua_State* L, int index, Stream& stream) {
-  if (long long integer = 0; lua::integer_value(L, index, &integer)) {
-    stream << integer;
-    return;
-  }
-  const auto value = static_cast<double>(lua_tonumberx(L, index, nullptr));
-  if (std::isnan(value)) {
-    put(stream, "NaN");
-  } else if (std::isinf(value)) {
-    put(stream, value < 0 ? std::string_view("-Infinity") : std::string_view("Infinity"));
-  } else {
+void write_json_float(double value, bool quoted, Stream& stream) {
+  if (std::isfinite(value)) {
     char text[kExactFloatSize];
     stream.write(text, exact_float(value, text) - text);
+    return;
   }
+  if (quoted) put(stream, "\"");
+  if (std::isnan(value)) {
+    put(stream, "NaN");
+  } else {
+    put(stream, value < 0 ? std::string_view("-Infinity") : std::string_view("Infinity"));
+  }
+  if (quoted) put(stream, "\"");
+}
+
+template <class Stream>
+void write_json_number(lua_State* L, int index, bool quoted, Stream& stream) {
+  if (long long integer = 0; lua::integer_value(L, index, &integer)) {
+    stream << integer;
+  } else {
+    write_json_float(static_cast<double>(lua_tonumberx(L, index, nullptr)), quoted, stream);
+  }
+}
+
+}  // namespace detail
+
+template <class Stream>
+void write_json_number(lua_State* L, int index, Stream& stream) {
+  detail::write_json_number(L, index, false, stream);
 }
 
 template <class Stream>
@@ -119,14 +137,9 @@ void write_json_scalar(lua_State* L, int index, int type, Stream& stream) {
     case lua::Boolean:
       put(stream, lua_toboolean(L, index) ? std::string_view("true") : std::string_view("false"));
       break;
-    case lua::Number: {
-      const auto value = static_cast<double>(lua_tonumberx(L, index, nullptr));
-      const bool finite = std::isfinite(value);  // else a name, in quotes
-      if (!finite) put(stream, "\"");
-      write_json_number(L, index, stream);
-      if (!finite) put(stream, "\"");
+    case lua::Number:
+      detail::write_json_number(L, index, true, stream);
       break;
-    }
     case lua::String:
       put(stream, "\"");
       detail::write_string<Strings::Json>(L, index, true, stream);
