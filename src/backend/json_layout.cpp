@@ -1,7 +1,11 @@
 #include "json_layout.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
 #include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/Priority.hh>
+#include <string_view>
 
 #include "../render/write_escaped.h"
 #include "record.h"
@@ -68,26 +72,53 @@ void write_utc_time(long long seconds, int microseconds, char* out) noexcept {
 }
 
 std::string JsonLayout::format(const log4cpp::LoggingEvent& event) {
+  // The time's text up to the seconds changes once a second: each thread
+  // keeps the last one it made.
+  struct Seconds {
+    long long second = LLONG_MIN;  // no record's
+    char text[kUtcTimeSize];
+  };
+  static thread_local Seconds last;
+  const long long second = event.timeStamp.getSeconds();
+  if (second != last.second) {
+    write_utc_time(second, 0, last.text);
+    last.second = second;
+  }
+  // The members up to the category's name, in one piece: the level is one of
+  // log4cpp's names, capital letters that need no escape.
+  constexpr std::string_view kTime = "{\"time\":\"", kLevel = "\",\"level\":\"",
+                             kLogger = "\",\"logger\":\"";
   const std::string& level = log4cpp::Priority::getPriorityName(event.priority);
-  const bool object = is_json_record(event.message);
+  char head[96];
+  char* p = head;
+  const auto put = [&p](const char* text, std::size_t size) {
+    std::memcpy(p, text, size);
+    p += size;
+  };
+  put(kTime.data(), kTime.size());
+  put(last.text, kUtcTimeSize - 8);  // to the seconds
+  *p++ = '.';
+  put_digits(static_cast<unsigned>(event.timeStamp.getMicroSeconds()), 6, p += 6);
+  *p++ = 'Z';
+  put(kLevel.data(), kLevel.size());
+  put(level.data(), std::min<std::size_t>(level.size(), 16));
+  put(kLogger.data(), kLogger.size());
+
   std::string record;
-  record.reserve(64 + event.categoryName.size() + event.message.size());
-  char time[kUtcTimeSize];
-  write_utc_time(event.timeStamp.getSeconds(), event.timeStamp.getMicroSeconds(), time);
-  record.append("{\"time\":\"").append(time, kUtcTimeSize);
-  record.append("\",\"level\":\"");
-  append_json_text(record, level);
-  record.append("\",\"logger\":\"");
+  record.reserve(static_cast<std::size_t>(p - head) + event.categoryName.size() +
+                 event.message.size() + 16);
+  record.append(head, static_cast<std::size_t>(p - head));
   append_json_text(record, event.categoryName);
-  if (object) {
+  constexpr std::string_view kObject = "{\"msg\":";  // how every JSON-format message starts
+  if (std::string_view(event.message).substr(0, kObject.size()) == kObject &&
+      is_json_record(event.message)) {
     // {"msg":...}: its members after ours.
-    record.append("\",").append(event.message, 1, std::string::npos);
+    record.append("\",").append(event.message, 1, std::string::npos).push_back('\n');
   } else {
     record.append("\",\"msg\":\"");
     append_json_text(record, event.message);
-    record.append("\"}");
+    record.append("\"}\n");
   }
-  record.push_back('\n');
   return record;
 }
 
