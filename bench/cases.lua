@@ -18,6 +18,17 @@ local inherited = q.get_log("bench.inherit")  -- no priority of its own, root at
 local chained = q.get_log("bench.a.b.c", { gate = "chained" })
 local chained_1 = q.get_log("bench", { gate = "chained" })
 local chained_8 = q.get_log("bench.a.b.c.d.e.f.g", { gate = "chained" })
+-- Loggers with every option beyond the gate, and loggers of with: their
+-- filtered calls must cost what the plain logger's cost.
+local every_option = { format = "json", location = true, lazy = true, sort_keys = true,
+                       max_bytes = 4000, escape = true }
+local own_options = q.get_log("bench.own", every_option)
+local own_with = own:with({ request_id = "r1", user = "bob" })
+local chained_with = chained:with({ request_id = "r1", user = "bob" })
+-- One record through log4cpp's PatternLayout "%d %p %c %m%n" and through the
+-- JSON layout, each a category of its own (loggers.lua).
+local pattern_record = q.get_log("bench.pattern")
+local json_record = q.get_log("bench.json")
 local joiner = has_floor and floor.joiner("bench.floor")  -- own priority INFO
 local empty_c = has_floor and floor.empty()
 local empty_lua = setmetatable({}, { __index = { debug = function() end } })
@@ -59,6 +70,12 @@ cases.chained_1 = filtered("quelto debug, chained gate, root's INFO 1 level up",
                            function() return chained_1 end)
 cases.chained_8 = filtered("quelto debug, chained gate, root's INFO 8 levels up",
                            function() return chained_8 end)
+cases.filtered_options = filtered("quelto debug, own INFO, every other option",
+                                  function() return own_options end)
+cases.filtered_with = filtered("quelto debug, own INFO, a logger of with",
+                               function() return own_with end)
+cases.chained_with = filtered("quelto debug, chained gate 4 levels up, a logger of with",
+                              function() return chained_with end)
 
 cases.admitted = scalar("quelto info", function(n)
   local log = own
@@ -72,6 +89,16 @@ cases.lualog = scalar("lua-logging info", function(n)
   local log = lualog
   for _ = 1, n do log:info("user %d logged in at %g", 42, 3.5) end
 end)
+-- The same record through each layout, into /dev/null: nothing reaches the sink.
+cases.layout_pattern = { name = "quelto info, PatternLayout \"%d %p %c %m%n\"", expect = "",
+                         run = function(n)
+  local log = pattern_record
+  for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
+end }
+cases.layout_json = { name = "quelto info, the JSON layout", expect = "", run = function(n)
+  local log = json_record
+  for _ = 1, n do log:info("user ", 42, " logged in at ", 3.5) end
+end }
 cases.concat = scalar("io.write(table.concat{...})", function(n)
   local write, concat = io.write, table.concat
   for _ = 1, n do write(concat { "user ", 42, " logged in at ", 3.5, "\n" }) end
@@ -143,12 +170,13 @@ function cases.dump(nodes)
   }
 end
 
---- The dump, the escaped dump and the line format of a table of `nodes`
---- entries with mixed strings, each through a logger of its own.
+--- The dump, the escaped dump, the line format and the JSON format of a
+--- table of `nodes` entries with mixed strings, each through a logger of its own.
 function cases.mixed(nodes)
   local t = tree.make(nodes, true)
   local line = q.get_log("bench.own", { format = "line" })
   local escaped = q.get_log("bench.own", { escape = true })
+  local json = q.get_log("bench.own", { format = "json" })
   return {
     dump = { name = "quelto info(t), " .. nodes .. " nodes, mixed strings",
              expect = tree.dump(t) .. "\n", run = function(n) for _ = 1, n do own:info(t) end end },
@@ -156,6 +184,8 @@ function cases.mixed(nodes)
              run = function(n) for _ = 1, n do line:info(t) end end },
     escaped = { name = "escape = true", expect = tree.dump(t, 0, true) .. "\n",
                 run = function(n) for _ = 1, n do escaped:info(t) end end },
+    json = { name = "format = \"json\"", expect = tree.json(t) .. "\n",
+             run = function(n) for _ = 1, n do json:info(t) end end },
   }
 end
 

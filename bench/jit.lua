@@ -28,6 +28,17 @@ end
 run:row("chained gate", cases.chained, cases.lualog_disabled,
         run:ratios(cases.chained, cases.lualog_disabled))
 
+-- Loggers with every other option, and loggers of with: the same compiled call.
+run:measure({ cases.filtered, cases.filtered_options, cases.filtered_with, cases.chained,
+              cases.chained_with })
+for _, pair in ipairs { { cases.filtered_options, cases.filtered },
+                        { cases.filtered_with, cases.filtered },
+                        { cases.chained_with, cases.chained } } do
+  r = run:ratios(pair[1], pair[2])
+  run:row("new options", pair[1], pair[2], r, "≤ 1.2x", r.median <= 1.2)
+  run:note(string.format("%s/%s %.2fx", pair[1].name, pair[2].name, r.median))
+end
+
 -- A hot loop.
 run:measure({ cases.loop, cases.loop_filtered, cases.loop_filtered_c, cases.loop_chained })
 r = run:ratios(cases.loop_filtered, cases.loop)

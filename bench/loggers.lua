@@ -21,6 +21,18 @@ function loggers.point_at(path)
     "log4cpp.appender.sink.fileName=" .. path,
     "log4cpp.appender.sink.layout=PatternLayout",
     "log4cpp.appender.sink.layout.ConversionPattern=%m%n",
+    -- One record through each layout (cases.lua), to /dev/null.
+    "log4cpp.category.bench.pattern=INFO, pattern",
+    "log4cpp.additivity.bench.pattern=false",
+    "log4cpp.appender.pattern=FileAppender",
+    "log4cpp.appender.pattern.fileName=/dev/null",
+    "log4cpp.appender.pattern.layout=PatternLayout",
+    "log4cpp.appender.pattern.layout.ConversionPattern=%d %p %c %m%n",
+    "log4cpp.category.bench.json=INFO, json",
+    "log4cpp.additivity.bench.json=false",
+    "log4cpp.appender.json=FileAppender",
+    "log4cpp.appender.json.fileName=/dev/null",
+    "quelto.appender.json.layout = json",
   }, "\n"))
   f:close()
   q.configure(properties)

@@ -124,6 +124,7 @@ end)())";
 using Format = quelto::utils::Style::Format;
 constexpr quelto::utils::Style kLine{Format::Line};
 constexpr quelto::utils::Style kEscaped{Format::Dump, true};
+constexpr quelto::utils::Style kJson{Format::Json};
 
 struct Case {
   const char* name;
@@ -135,7 +136,9 @@ constexpr Case kCases[] = {
     {"dump_mixed_1k", kMixed, {}, false},
     {"line_mixed_1k", kMixed, kLine, false},
     {"escaped_mixed_1k", kMixed, kEscaped, false},
+    {"json_mixed_1k", kMixed, kJson, false},
     {"line_1k", kDump, kLine, false},
+    {"json_1k", kDump, kJson, false},
     {"scalars", kScalars, {}, true},
     {"login", kLogin, {}, false},
     {"floats", kFloats, {}, true},

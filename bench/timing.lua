@@ -79,8 +79,10 @@ end
 
 --- Instructions per call of `script` (in the benchmark's directory) run by
 --- lua5.3 with `args` and then a number of calls, counted by callgrind as the
---- difference between runs of 2,000 and 12,000 calls; nil if either failed.
-function timing.instructions(script, args)
+--- difference between runs of 2,000 and `many` (12,000) calls; nil if either
+--- failed.
+function timing.instructions(script, args, many)
+  many = many or 12000
   local function total(n)
     local out = os.tmpname()
     local ok = os.execute(string.format("valgrind --tool=callgrind --callgrind-out-file=%s " ..
@@ -90,9 +92,9 @@ function timing.instructions(script, args)
     os.remove(out)
     return tonumber(text:match("\ntotals: (%d+)") or text:match("\nsummary: (%d+)"))
   end
-  local few, many = total(2000), total(12000)
-  if not few or not many then return nil end
-  return (many - few) / 10000
+  local few, more = total(2000), total(many)
+  if not few or not more then return nil end
+  return (more - few) / (many - 2000)
 end
 
 function timing:note(text)

@@ -104,6 +104,62 @@ function tree.line(t)
   return "{" .. table.concat(items, ", ") .. "}"
 end
 
+-- JSON's text of a string, and of a number: floats in the fewest digits that
+-- read back as the same double (every float of the tree has a fraction).
+local json_named = { ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t", ["\b"] = "\\b",
+                     ["\f"] = "\\f", ["\\"] = "\\\\", ['"'] = '\\"' }
+local function json_string(s)
+  return '"' .. s:gsub('[%c\\"]', function(c)
+    return json_named[c] or string.format("\\u%04x", c:byte())
+  end) .. '"'
+end
+local function json_number(n)
+  if number_type(n) == "integer" then return string.format("%d", n) end
+  for digits = 1, 17 do
+    local text = string.format("%." .. digits .. "g", n)
+    if tonumber(text) == n then return text end
+  end
+end
+local function json_key(k)
+  return type(k) == "string" and json_string(k) or '"' .. json_number(k) .. '"'
+end
+-- Whether the keys of `t` are exactly 1..n: then it is an array.
+local function is_array(t)
+  local count = 0
+  for k in next, t do
+    if number_type(k) ~= "integer" or k < 1 or k > #t then return false end
+    count = count + 1
+  end
+  return count == #t
+end
+local function json_value(v)
+  if type(v) == "table" then
+    local items = {}
+    if is_array(v) then
+      for i = 1, #v do items[i] = json_value(v[i]) end
+      return "[" .. table.concat(items, ",") .. "]"
+    end
+    for k, x in next, v do items[#items + 1] = json_key(k) .. ":" .. json_value(x) end
+    return "{" .. table.concat(items, ",") .. "}"
+  end
+  if type(v) == "string" then return json_string(v) end
+  if type(v) == "number" then return json_number(v) end
+  return tostring(v)
+end
+
+--- The record of the JSON format for `t` as the only argument: its string
+--- keys (none of the record's own names) as members, the others under args
+--- (an object: the top table has keys other than 1..n).
+function tree.json(t)
+  local members, args = { '"msg":""' }, {}
+  for k, v in next, t do
+    local list = type(k) == "string" and members or args
+    list[#list + 1] = json_key(k) .. ":" .. json_value(v)
+  end
+  if #args > 0 then members[#members + 1] = '"args":{' .. table.concat(args, ",") .. "}" end
+  return "{" .. table.concat(members, ",") .. "}"
+end
+
 --- The number of entries in `t` and every table below it.
 function tree.count(t)
   local n = 0

@@ -15,6 +15,12 @@
 // dump raised or log one line (no control byte, only valid UTF-8), which a
 // logger with a byte bound as well logs cut as the bound says; a table that
 // the line format writes exactly must load back from its text equal.
+// Through a logger in the JSON format, into an appender with the JSON layout,
+// it must log one valid JSON object whose first members are the layout's
+// where the dump logged (or raise, or log, where the dump raised), and with
+// a bound a valid one too, the whole one where it fits; the dump's message
+// through the JSON layout, as text, must be valid JSON too.
+//
 // Every message logged also goes through log4cpp's PatternLayout and the
 // module's, with a few patterns, which must write the same bytes.
 #include <cstdint>
@@ -30,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/json_layout.h"
 #include "backend/pattern_layout.h"
 #include "expected_message.h"
 #include "output_checks.h"
@@ -45,6 +52,7 @@ using quelto::fuzz::Expectation;
 constexpr lua_Integer kThreshold = log4cpp::Priority::DEBUG;
 
 log4cpp::StringQueueAppender* sink = nullptr;
+log4cpp::StringQueueAppender* json_sink = nullptr;  // the JSON layout's, of "fuzz.json"
 
 [[noreturn]] void fail(const std::string& what, const std::string& got = {},
                        const std::string& expected = {}) {
@@ -56,9 +64,9 @@ log4cpp::StringQueueAppender* sink = nullptr;
   std::abort();
 }
 
-std::vector<std::string> take_messages() {
+std::vector<std::string> take_messages(log4cpp::StringQueueAppender* from = sink) {
   std::vector<std::string> messages;
-  auto& queue = sink->getQueue();
+  auto& queue = from->getQueue();
   while (!queue.empty()) {
     messages.push_back(queue.front());
     queue.pop();
@@ -67,14 +75,15 @@ std::vector<std::string> take_messages() {
 }
 
 // Pushes a logger for the category "fuzz", made by the module's get_log,
-// in the line format when `max_bytes` is not negative (bounded when above 0).
-void push_logger(lua_State* L, long max_bytes = -1) {
+// in the line format when `max_bytes` is not negative (bounded when above 0);
+// in the JSON format, for "fuzz.json", when `json`.
+void push_logger(lua_State* L, long max_bytes = -1, bool json = false) {
   luaL_requiref(L, "quelto_internal", luaopen_quelto_internal, 0);
   lua_getfield(L, -1, "get_log");
-  lua_pushstring(L, "fuzz");
+  lua_pushstring(L, json ? "fuzz.json" : "fuzz");
   if (max_bytes >= 0) {
     lua_createtable(L, 0, 2);
-    lua_pushstring(L, "line");
+    lua_pushstring(L, json ? "json" : "line");
     lua_setfield(L, -2, "format");
     if (max_bytes > 0) {
       lua_pushinteger(L, max_bytes);
@@ -217,6 +226,70 @@ void check_line_format(lua_State* L, int line, int bounded, long max_bytes,
   }
 }
 
+// The message inside a record of the JSON layout: `{` and what follows the
+// layout's own members, which must come first; empty when they do not.
+std::string message_of_json_record(const std::string& record) {
+  static const std::string kLogger = "\"logger\":\"fuzz.json\",";
+  const std::size_t at = record.find(kLogger);
+  if (record.rfind("{\"time\":\"", 0) != 0 || at == std::string::npos || record.back() != '\n') {
+    return {};
+  }
+  return "{" + record.substr(at + kLogger.size(), record.size() - at - kLogger.size() - 1);
+}
+
+// The call again through `json` (and `bounded`, whose bound is `max_bytes`)
+// into the JSON layout, after the dump's call ended with `dump_status`.
+void check_json_format(lua_State* L, int json, int bounded, long max_bytes,
+                       const quelto::fuzz::LogCall& call, int dump_status) {
+  const int top = lua_gettop(L);
+  const int status = call_logger(L, json, call);
+  std::vector<std::string> records = take_messages(json_sink);
+  // The JSON format runs no metamethod the dump does not: where the dump
+  // logs, so does it. It may run fewer (a value that a later table's entry
+  // of the same key replaces is not written) and in another order (every
+  // argument's text first, for msg): where the dump raises, it raises a
+  // metamethod's error too, or logs.
+  if (status != LUA_OK && (dump_status == LUA_OK || status != LUA_ERRRUN)) {
+    fail("the JSON format raised where the dump did not", luaL_tolstring(L, -1, nullptr));
+  }
+  if (status != LUA_OK) {
+    lua_settop(L, top);
+    return;
+  }
+  if (records.empty()) return;  // filtered, as the dump's call
+  if (records.size() != 1) fail("the JSON format logged " + std::to_string(records.size()));
+  const std::string whole = message_of_json_record(records.front());
+  if (whole.empty()) fail("JSON layout: not its members first", records.front());
+  for (const std::string& text : {records.front().substr(0, records.front().size() - 1), whole}) {
+    if (const std::string problem = quelto::fuzz::check_json(text); !problem.empty()) {
+      fail("JSON format: " + problem, text);
+    }
+  }
+  if (call_logger(L, bounded, call) != LUA_OK) fail("the bounded JSON call raised");
+  records = take_messages(json_sink);
+  if (records.size() != 1) fail("the bounded JSON call logged no record");
+  const std::string cut = message_of_json_record(records.front());
+  const std::size_t bound = std::max<std::size_t>(static_cast<std::size_t>(max_bytes), 21);
+  std::string problem = quelto::fuzz::check_json(cut);
+  if (problem.empty() && cut.size() > bound) problem = "longer than its bound";
+  if (problem.empty() && whole.size() <= bound && cut != whole) problem = "cut although it fits";
+  if (problem.empty() && whole.size() > bound && cut.find("<truncated>") == std::string::npos) {
+    problem = "no cut marker";
+  }
+  if (!problem.empty()) {
+    fail("JSON, bound " + std::to_string(bound) + ": " + problem, cut, whole);
+  }
+}
+
+// A message through the JSON layout as the text of a record.
+void check_json_layout(const std::string& message) {
+  static quelto::backend::JsonLayout layout;
+  const log4cpp::LoggingEvent event("fuzz", message, "", log4cpp::Priority::INFO);
+  const std::string record = layout.format(event);
+  const std::string problem = quelto::fuzz::check_json(record.substr(0, record.size() - 1));
+  if (!problem.empty() || record.back() != '\n') fail("JSON layout: " + problem, record, message);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -228,6 +301,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   layout->setConversionPattern("%m");
   sink->setLayout(layout);
   category.addAppender(sink);  // the category owns it
+  log4cpp::Category& json = log4cpp::Category::getInstance("fuzz.json");
+  json.setAdditivity(false);
+  json.setPriority(static_cast<log4cpp::Priority::Value>(kThreshold));
+  json_sink = new log4cpp::StringQueueAppender("fuzz.json");
+  json_sink->setLayout(new quelto::backend::JsonLayout());
+  json.addAppender(json_sink);
   return 0;
 }
 
@@ -240,6 +319,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const long max_bytes = 11 + static_cast<long>(size * 7 % 256);
   push_logger(L, max_bytes);
   const int bounded = lua_gettop(L);
+  push_logger(L, 0, true);
+  const int json = lua_gettop(L);
+  push_logger(L, max_bytes, true);
+  const int json_bounded = lua_gettop(L);
   quelto::fuzz::ByteReader in(data, size);
   const quelto::fuzz::LogCall call = quelto::fuzz::build_graph(L, in);
 
@@ -255,7 +338,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int status = call_logger(L, logger, call);
   check_outcome(L, status, top, expected_error, e, call.args);
   lua_settop(L, top);
+  if (status == LUA_OK) check_json_layout(e.message);
   check_line_format(L, line, bounded, max_bytes, call, status, expected_error);
+  lua_settop(L, top);
+  check_json_format(L, json, json_bounded, max_bytes, call, status);
+  lua_settop(L, top);
 
   // The module still logs normally.
   lua_getfield(L, logger, "info");

@@ -1,8 +1,11 @@
 #include "output_checks.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -66,14 +69,138 @@ std::size_t utf8_length(const std::string& s, std::size_t i) {
   return n;
 }
 
+// The line format writes every number so that it reads back, but NaN,
+// which equals nothing it could be compared with.
 bool exact_number(lua_State* L, int index) {
-  if (lua_isinteger(L, index)) return true;
   const double value = lua_tonumber(L, index);
-  if (!std::isfinite(value)) return false;
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return std::strtod(text, nullptr) == value;
+  return lua_isinteger(L, index) || value == value;
 }
+
+// True for the valid UTF-8 sequence of `n` bytes at `p` that must not come
+// out raw: a C1 control, U+2028, U+2029, a bidirectional control.
+bool unsafe_sequence(const unsigned char* p, std::size_t n) {
+  if (n == 2) return p[0] == 0xC2 && p[1] < 0xA0;
+  if (n != 3 || p[0] != 0xE2) return false;
+  return (p[1] == 0x80 && p[2] >= 0xA8 && p[2] <= 0xAE) ||
+         (p[1] == 0x81 && p[2] >= 0xA6 && p[2] <= 0xA9);
+}
+
+// A recursive-descent reader of JSON that says where it fails.
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& text) : text_(text) {}
+
+  std::string check() {
+    if (peek() != '{') return "not an object";
+    value(0);
+    if (problem_.empty() && at_ != text_.size()) fail("text after the object");
+    return problem_;
+  }
+
+ private:
+  char peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+  bool eat(char c) {
+    if (peek() != c) return false;
+    ++at_;
+    return true;
+  }
+  void fail(const std::string& what) {
+    if (problem_.empty()) problem_ = what + " at " + std::to_string(at_);
+  }
+
+  void value(int depth) {
+    if (depth > 1000) return fail("nested too deep");
+    switch (peek()) {
+      case '{':
+        ++at_;
+        if (eat('}')) return;
+        do {
+          if (peek() != '"') return fail("a member name expected");
+          string();
+          if (!eat(':')) return fail("':' expected");
+          value(depth + 1);
+        } while (problem_.empty() && eat(','));
+        if (problem_.empty() && !eat('}')) fail("'}' expected");
+        return;
+      case '[':
+        ++at_;
+        if (eat(']')) return;
+        do value(depth + 1);
+        while (problem_.empty() && eat(','));
+        if (problem_.empty() && !eat(']')) fail("']' expected");
+        return;
+      case '"':
+        return string();
+      case 't':
+        return literal("true");
+      case 'f':
+        return literal("false");
+      case 'n':
+        return literal("null");
+      default:
+        return number();
+    }
+  }
+  void literal(const char* word) {
+    const std::size_t size = std::strlen(word);
+    if (text_.compare(at_, size, word) != 0) return fail("a value expected");
+    at_ += size;
+  }
+  void digits() {
+    if (!std::isdigit(static_cast<unsigned char>(peek()))) return fail("a digit expected");
+    while (std::isdigit(static_cast<unsigned char>(peek()))) ++at_;
+  }
+  void number() {
+    eat('-');
+    if (!eat('0')) digits();
+    if (eat('.')) digits();
+    if (peek() == 'e' || peek() == 'E') {
+      ++at_;
+      if (!eat('+')) eat('-');
+      digits();
+    }
+  }
+  void string() {
+    ++at_;  // the opening quote
+    for (;;) {
+      if (at_ >= text_.size()) return fail("a string never closes");
+      const auto byte = static_cast<unsigned char>(text_[at_]);
+      if (byte == '"') {
+        ++at_;
+        return;
+      }
+      if (byte == '\\') {
+        const char kind = at_ + 1 < text_.size() ? text_[at_ + 1] : '\0';
+        if (std::strchr("\"\\/bfnrt", kind) != nullptr && kind != '\0') {
+          at_ += 2;
+        } else if (kind == 'u' && at_ + 6 <= text_.size() &&
+                   std::all_of(text_.begin() + static_cast<long>(at_ + 2),
+                               text_.begin() + static_cast<long>(at_ + 6), [](char c) {
+                                 return std::isxdigit(static_cast<unsigned char>(c));
+                               })) {
+          at_ += 6;
+        } else {
+          return fail("a bad escape");
+        }
+      } else if (byte < 0x20 || byte == 0x7F) {
+        return fail("a raw control byte");
+      } else if (byte < 0x80) {
+        ++at_;
+      } else if (const std::size_t n = utf8_length(text_, at_); n != 0) {
+        if (unsafe_sequence(reinterpret_cast<const unsigned char*>(&text_[at_]), n)) {
+          return fail("a raw line separator, C1 or bidirectional control");
+        }
+        at_ += n;
+      } else {
+        return fail("invalid UTF-8");
+      }
+    }
+  }
+
+  const std::string& text_;
+  std::size_t at_ = 0;
+  std::string problem_;
+};
 
 bool exact_scalar(lua_State* L, int index) {
   switch (lua_type(L, index)) {
@@ -112,6 +239,10 @@ bool reads_back(lua_State* L, int index, int depth, std::set<const void*>& open)
 
 }  // namespace
 
+std::string check_json(const std::string& text) {
+  return JsonReader(text).check();
+}
+
 std::string check_one_line(const std::string& message) {
   for (std::size_t i = 0; i < message.size();) {
     const auto byte = static_cast<unsigned char>(message[i]);
@@ -119,6 +250,9 @@ std::string check_one_line(const std::string& message) {
     if (byte < 0x80) {
       ++i;
     } else if (const std::size_t n = utf8_length(message, i); n != 0) {
+      if (unsafe_sequence(reinterpret_cast<const unsigned char*>(&message[i]), n)) {
+        return "a raw line separator, C1 or bidirectional control at " + std::to_string(i);
+      }
       i += n;
     } else {
       return "invalid UTF-8 at " + std::to_string(i);

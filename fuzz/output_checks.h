@@ -25,8 +25,15 @@ int count_cycle_markers(const std::string& message, const std::vector<Span>& con
 bool has_table_cycle(lua_State* L, const std::vector<int>& args);
 
 /// Empty when `message` is one line of text: no byte below 0x20, no 0x7F,
-/// nothing but valid UTF-8; otherwise what is wrong.
+/// nothing but valid UTF-8, none of the characters that end a line or drive
+/// a terminal or the text's direction (C1 controls, U+2028, U+2029, the
+/// bidirectional controls); otherwise what is wrong.
 std::string check_one_line(const std::string& message);
+
+/// Empty when `text` is one JSON object (RFC 8259) on one line, whose
+/// strings hold none of the characters check_one_line refuses, raw;
+/// otherwise what is wrong.
+std::string check_json(const std::string& text);
 
 /// Empty when `bounded`, logged with a bound of `max_bytes`, is `whole` as
 /// the bound must leave it: the same when it fits, otherwise a prefix of it

@@ -37,9 +37,11 @@ case $mode in
     # port. Where the package starts the system's service, that one listens on no
     # port (Debian's default config has no frontend) and is left alone.
     # meson: a consumer; the package test builds the Debian packages.
+    # python3: its json module parses the records the JSON shipping test stores.
     # shellcheck disable=SC2207
     packages=("${build[@]}" $(every_lua) "${deb[@]}" lua-busted luarocks rsyslog valgrind
-              libgtest-dev clang-14 libclang-rt-14-dev haproxy curl logrotate meson ninja-build) ;;
+              libgtest-dev clang-14 libclang-rt-14-dev haproxy curl logrotate meson ninja-build
+              python3) ;;
   *) echo "usage: $0 build LUA | deb | test [package ...]" >&2; exit 2 ;;
 esac
 packages+=("$@")

@@ -8,6 +8,7 @@ set(QUELTO_SOURCES
   backend/date_format.cpp
   backend/fast_layouts.cpp
   backend/gate.cpp
+  backend/json_layout.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
   backend/pattern_layout.cpp
@@ -27,6 +28,7 @@ set(QUELTO_SOURCES
   module/logger_options.cpp
   module/module.cpp
   module/module_functions.cpp
+  render/json_message.cpp
   render/message.cpp
   render/message_buffer.cpp
   render/table_traverser.cpp)

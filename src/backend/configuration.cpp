@@ -121,10 +121,9 @@ void settle(const CategorySnapshot& before, const Registered& registered_before,
 
 }  // namespace
 
-void configure_from_file(const std::string& path) {
+void configure(const PropertiesFile& properties, const std::function<void()>& on_success) {
   // Read, checked and copied before the lock: nothing here waits on a file
   // while every other thread waits on the lock.
-  const PropertiesFile properties = read_properties(path);
   const MemoryFile file(properties.text);
   const ExclusiveUse alone;
   const CategorySnapshot before(properties.categories);
@@ -133,7 +132,9 @@ void configure_from_file(const std::string& path) {
   try {
     log4cpp::PropertyConfigurator::configure(file.path());
     // Made before anything is settled: a failure to make them fails the run.
-    if (properties.settings.fast_layout) layouts.emplace(current_attachments(), before.attached());
+    if (properties.settings.fast_layout || !properties.settings.json_appenders.empty()) {
+      layouts.emplace(current_attachments(), before.attached(), properties.settings);
+    }
   } catch (...) {
     settle(before, registered_before, true);
     priorities_changed();  // put back, perhaps after a change
@@ -142,6 +143,11 @@ void configure_from_file(const std::string& path) {
   settle(before, registered_before, false);
   priorities_changed();
   if (layouts) layouts->install();
+  if (on_success) on_success();
+}
+
+void configure_from_file(const std::string& path) {
+  configure(read_properties(path));
 }
 
 bool reopen_appenders() {

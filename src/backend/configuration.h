@@ -18,17 +18,26 @@
 // and additivity it had, and the appenders the failed run made are released.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace quelto::backend {
 
-/// Sets log4cpp up from the properties file at `path`: reads and checks the
-/// file first (read_properties), then configures from that text holding the
-/// process-wide lock alone, and releases the appenders of earlier
-/// configurations that are now attached to no category. Throws what
-/// read_properties or log4cpp's configurator throws
-/// (`log4cpp::ConfigureFailure` for a file it rejects), having put every
+struct PropertiesFile;
+
+/// Sets log4cpp up from a properties text read and checked before
+/// (read_properties, check_properties), holding the process-wide lock alone,
+/// and releases the appenders of earlier configurations that are now
+/// attached to no category. After a successful run, still alone, puts the
+/// JSON layout on the appenders the text's module keys name (json_layout.h)
+/// and calls `on_success`, which must throw nothing: what the caller applies
+/// of the text's module settings, so that no other configuration comes in
+/// between. Throws what log4cpp's configurator throws
+/// (`log4cpp::ConfigureFailure` for a text it rejects), having put every
 /// category back as it was before the call.
+void configure(const PropertiesFile& properties, const std::function<void()>& on_success = {});
+
+/// `configure` from the properties file at `path` (read_properties).
 void configure_from_file(const std::string& path);
 
 /// Reopens every appender attached to any category (for log rotation),

@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "attachments.h"
+#include "json_layout.h"
 #include "log4cpp_internals.h"
+#include "module_settings.h"
 #include "pattern_layout.h"
 
 namespace quelto::backend {
@@ -39,22 +41,39 @@ std::optional<std::string> equivalent_pattern(const log4cpp::Layout& layout) {
 
 struct FastLayouts::Exchange {
   log4cpp::LayoutAppender* appender;
-  std::unique_ptr<FastPatternLayout> layout;
+  std::unique_ptr<log4cpp::Layout> layout;
   // The mutexes of the categories that hold the appender, deepest first as
   // log4cpp takes them (a child's, then its parent's), among equals by
   // address: one order for any two, in every run.
   std::vector<log4cpp::threading::Mutex*> holders;
 };
 
-FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before) {
+namespace {
+
+// The layout that takes the place of `appender`'s, or none.
+std::unique_ptr<log4cpp::Layout> replacement(log4cpp::LayoutAppender& appender,
+                                             const ModuleSettings& settings) {
+  if (settings.json_appenders.count(appender.getName()) != 0) {
+    return std::make_unique<JsonLayout>();
+  }
+  if (!settings.fast_layout) return nullptr;
+  const std::optional<std::string> pattern = equivalent_pattern(layout_of(appender));
+  if (!pattern) return nullptr;
+  auto ours = std::make_unique<FastPatternLayout>();
+  ours->setConversionPattern(*pattern);  // a pattern log4cpp took, which ours takes too
+  return ours;
+}
+
+}  // namespace
+
+FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before,
+                         const ModuleSettings& settings) {
   for (log4cpp::Appender* appender : now.all()) {
     if (before.count(appender) != 0) continue;  // not made by this configuration
     auto* with_layout = dynamic_cast<log4cpp::LayoutAppender*>(appender);
     if (with_layout == nullptr) continue;
-    const std::optional<std::string> pattern = equivalent_pattern(layout_of(*with_layout));
-    if (!pattern) continue;
-    auto ours = std::make_unique<FastPatternLayout>();
-    ours->setConversionPattern(*pattern);  // a pattern log4cpp took, which ours takes too
+    std::unique_ptr<log4cpp::Layout> layout = replacement(*with_layout, settings);
+    if (!layout) continue;
     std::vector<std::pair<int, log4cpp::threading::Mutex*>> holders;
     for (std::size_t i = 0; i < now.categories.size(); ++i) {
       if (now.appenders[i].count(appender) == 0) continue;
@@ -63,7 +82,7 @@ FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& bef
     std::sort(holders.begin(), holders.end(), [](const auto& a, const auto& b) {
       return a.first != b.first ? a.first < b.first : std::less<>()(a.second, b.second);
     });
-    Exchange exchange{with_layout, std::move(ours), {}};
+    Exchange exchange{with_layout, std::move(layout), {}};
     for (const auto& holder : holders) exchange.holders.push_back(holder.second);
     exchanges_.push_back(std::move(exchange));
   }

@@ -1,7 +1,9 @@
 // The module's PatternLayout put in place of log4cpp's on the appenders a
 // configuration of the module's has just made: in place of a PatternLayout,
 // and of a BasicLayout or a SimpleLayout, which write what a pattern writes
-// (each at several times the cost of the module's layout of that pattern).
+// (each at several times the cost of the module's layout of that pattern);
+// and the JSON layout (json_layout.h) on those that the file names with
+// `quelto.appender.<name>.layout = json`, whatever layout log4cpp gave them.
 //
 // Only those appenders: their layouts are log4cpp's configurator's, which
 // nothing else holds yet. A layout the host made may be held by the host,
@@ -38,16 +40,20 @@ inline constexpr char kSimpleLayoutPattern[] = "%-8p: %m%n";
 std::optional<std::string> equivalent_pattern(const log4cpp::Layout& layout);
 
 struct Attachments;
+struct ModuleSettings;
 
 /// The module's layouts for some appenders, made and waiting to take the
 /// place of log4cpp's.
 class FastLayouts {
  public:
-  /// Makes a FastPatternLayout of the same pattern for each appender attached
-  /// `now` and not `before` whose layout is exactly log4cpp's PatternLayout
-  /// (a subclass is its own), and everything `install` needs. Throws
-  /// std::bad_alloc.
-  FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before);
+  /// For each appender attached `now` and not `before` that takes a layout,
+  /// makes the JSON layout (json_layout.h) where `settings` ask for it for
+  /// the appender's name, else, where they ask for fast layouts, a
+  /// FastPatternLayout of the same pattern where its layout is exactly
+  /// log4cpp's PatternLayout, BasicLayout or SimpleLayout (a subclass is its
+  /// own); and everything `install` needs. Throws std::bad_alloc.
+  FastLayouts(const Attachments& now, const log4cpp::AppenderSet& before,
+              const ModuleSettings& settings);
   ~FastLayouts();
   FastLayouts(FastLayouts&&) noexcept;
 

@@ -48,9 +48,11 @@ int refill_chained(const log4cpp::Category& category, GateCache& cache) noexcept
 /// What `category.getChainedPriority()` returns: the category's own priority,
 /// else that of its nearest ancestor with one. Two words read, at any depth,
 /// while the cache is current. Takes no lock.
-inline int chained_priority(const log4cpp::Category& category, GateCache& cache) noexcept {
-  const int own = *cache.own;  // volatile: read at every call
-  if (own < log4cpp::Priority::NOTSET) return own;
+inline int chained_priority(const log4cpp::Category& category, GateCache& cache) noexcept;
+
+/// The chained priority of a category without a priority of its own: its
+/// nearest ancestor's.
+inline int inherited_priority(const log4cpp::Category& category, GateCache& cache) noexcept {
   if (cache.generation == priority_generation.load(std::memory_order_relaxed)) {
     const int inherited = *cache.inherited;
     if (inherited < log4cpp::Priority::NOTSET) return inherited;
@@ -58,18 +60,36 @@ inline int chained_priority(const log4cpp::Category& category, GateCache& cache)
   return refill_chained(category, cache);
 }
 
+inline int chained_priority(const log4cpp::Category& category, GateCache& cache) noexcept {
+  const int own = *cache.own;  // volatile: read at every call
+  if (own < log4cpp::Priority::NOTSET) return own;
+  return inherited_priority(category, cache);
+}
+
 /// The priority the gate compares a call's priority with. Both gates read
 /// log4cpp's current values and take no lock, so a change from anywhere is
-/// seen by the next call. The own gate reads the word `getPriority` returns.
+/// seen by the next call. The own gate reads the word `getPriority` returns;
+/// so does the chained gate first, and the two differ only for a category
+/// without a priority of its own: `gate` is read then alone (a word the
+/// caller may share, such as a process-wide default).
+inline int gate_priority(const log4cpp::Category& category, const std::atomic<Gate>& gate,
+                         GateCache& cache) noexcept {
+  const int own = *cache.own;  // volatile: read at every call
+  if (own < log4cpp::Priority::NOTSET || gate.load(std::memory_order_relaxed) == Gate::own) {
+    return own;
+  }
+  return inherited_priority(category, cache);
+}
 inline int gate_priority(const log4cpp::Category& category, Gate gate, GateCache& cache) noexcept {
-  if (gate == Gate::own) return *cache.own;  // volatile: read at every call
+  if (gate == Gate::own) return *cache.own;
   return chained_priority(category, cache);
 }
 
 /// True when a call of `priority` passes the gate: it is at least as severe
 /// (numerically not above) as the gate's priority. With the chained gate,
 /// exactly when log4cpp would write the record.
-inline bool admits(const log4cpp::Category& category, Gate gate, GateCache& cache,
+template <class GateWord>
+inline bool admits(const log4cpp::Category& category, const GateWord& gate, GateCache& cache,
                    int priority) noexcept {
   return priority <= gate_priority(category, gate, cache);
 }

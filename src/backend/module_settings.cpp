@@ -11,7 +11,8 @@ namespace {
 constexpr std::string_view kPrefix = "quelto.";
 
 // One key: its name after "quelto." (a name that ends in "." takes every key
-// that starts so, and reads the rest), the values it takes as its error
+// that starts so, and reads the rest; one with a "*" takes any name without a
+// "." in its place, and reads that name), the values it takes as its error
 // names them, and how it reads a value (false: not a value it takes).
 struct ModuleKey {
   std::string_view name;
@@ -20,19 +21,48 @@ struct ModuleKey {
 };
 
 constexpr ModuleKey kModuleKeys[] = {
+    {"appender.*.layout", "json",
+     [](std::string_view name, std::string_view value, ModuleSettings& settings) {
+       if (value != "json") return false;
+       settings.json_appenders.emplace(name);
+       return true;
+     }},
     {"layout.fast", "true or false",
      [](std::string_view, std::string_view value, ModuleSettings& settings) {
        return parse_boolean(value, settings.fast_layout);
      }},
+    // The option's name and value are the module's to check (logger_options.h).
+    {"defaults.", "",
+     [](std::string_view option, std::string_view value, ModuleSettings& settings) {
+       settings.defaults.emplace_back(option, value);
+       return true;
+     }},
 };
+
+// Whether `name` is one of the keys `pattern` stands for, and the part that
+// varies, into `rest`.
+bool matches(std::string_view pattern, std::string_view name, std::string_view& rest) {
+  if (const std::size_t star = pattern.find('*'); star != std::string_view::npos) {
+    const std::string_view head = pattern.substr(0, star), tail = pattern.substr(star + 1);
+    if (name.size() <= head.size() + tail.size() || name.substr(0, head.size()) != head ||
+        name.substr(name.size() - tail.size()) != tail) {
+      return false;
+    }
+    rest = name.substr(head.size(), name.size() - head.size() - tail.size());
+    return rest.find('.') == std::string_view::npos;
+  }
+  if (!pattern.empty() && pattern.back() == '.') {
+    if (name.size() <= pattern.size() || name.substr(0, pattern.size()) != pattern) return false;
+    rest = name.substr(pattern.size());
+    return true;
+  }
+  rest = {};
+  return name == pattern;
+}
 
 const ModuleKey* find_key(std::string_view name, std::string_view& rest) {
   for (const ModuleKey& key : kModuleKeys) {
-    const bool family = !key.name.empty() && key.name.back() == '.';
-    if (family ? name.substr(0, key.name.size()) == key.name : name == key.name) {
-      rest = family ? name.substr(key.name.size()) : std::string_view();
-      return &key;
-    }
+    if (matches(key.name, name, rest)) return &key;
   }
   return nullptr;
 }

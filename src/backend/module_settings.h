@@ -6,12 +6,16 @@
 //   quelto.<key> = <value>      (or log4cpp.quelto.<key>, as log4cpp reads keys)
 //
 // Adding a key is one field of ModuleSettings and one entry in the key table
-// of module_settings.cpp.
+// of module_settings.cpp. A key's name may stand for a family of keys: one
+// that ends in "." takes every key that starts so, and one with a "*" every
+// key with any name without a "." in its place.
 #pragma once
 
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quelto::backend {
 
@@ -21,6 +25,13 @@ struct ModuleSettings {
   /// quelto.layout.fast: the appenders the file makes with log4cpp's
   /// PatternLayout get the module's, which writes the same bytes for less.
   bool fast_layout = true;
+  /// quelto.appender.<name>.layout = json: the appenders that get the JSON
+  /// layout (json_layout.h).
+  std::set<std::string> json_appenders;
+  /// quelto.defaults.<option> = <value>: the process-wide logger defaults,
+  /// option and value as the file gives them, checked by the module, which
+  /// knows the options.
+  std::vector<std::pair<std::string, std::string>> defaults;
 };
 
 /// Reads the property `key` = `value` (as log4cpp's reader takes them) into

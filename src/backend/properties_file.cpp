@@ -158,14 +158,38 @@ Log4cppProperties log4cpp_properties(const std::string& text) {
   return properties;
 }
 
-PropertiesFile check_properties(std::string text, const std::string& source) {
+PropertiesFile check_properties(std::string text, const std::string& source,
+                                void (*check_settings)(const ModuleSettings&)) {
+  if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {
+    throw failure(messages::kConfigureTooLarge, source, kMaxPropertiesBytes);
+  }
   PropertiesFile file{std::move(text), {}, {}, {}, {}};
   read_keys(file.text, source, file);
-  file.appenders = check_log4cpp_properties(log4cpp_properties(file.text));
+  if (check_settings != nullptr) check_settings(file.settings);
+  Log4cppProperties properties = log4cpp_properties(file.text);
+  for (const std::string& name : file.settings.json_appenders) {
+    const std::string appender = "appender." + name;
+    if (properties.count(appender) == 0) {
+      throw failure(messages::kUndefinedAppender, "quelto." + appender + ".layout", name.c_str());
+    }
+    // log4cpp wants a layout for the appender, which the JSON layout replaces.
+    if (properties.emplace(appender + ".layout", "SimpleLayout").second) {
+      file.text.append("\nlog4cpp.").append(appender).append(".layout=SimpleLayout\n");
+    }
+  }
+  file.appenders = check_log4cpp_properties(properties);
   return file;
 }
 
-PropertiesFile read_properties(const std::string& path) {
+std::string file_source(const std::string& path) {
+  const int size = std::snprintf(nullptr, 0, messages::kFileSource, path.c_str());
+  std::string source(static_cast<std::size_t>(size), '\0');
+  std::snprintf(source.data(), source.size() + 1, messages::kFileSource, path.c_str());
+  return source;
+}
+
+PropertiesFile read_properties(const std::string& path,
+                               void (*check_settings)(const ModuleSettings&)) {
   // Looked at before it is opened, so that no device is opened at all; a
   // FIFO swapped in between still opens at once (O_NONBLOCK) and fails fstat.
   struct stat status;
@@ -187,10 +211,10 @@ PropertiesFile read_properties(const std::string& path) {
     }
     text.append(block, static_cast<std::size_t>(got));
     if (static_cast<long>(text.size()) > kMaxPropertiesBytes) {  // it may have grown since
-      throw failure(messages::kConfigureTooLarge, path, kMaxPropertiesBytes);
+      throw failure(messages::kConfigureTooLarge, file_source(path), kMaxPropertiesBytes);
     }
   }
-  return check_properties(std::move(text), path);
+  return check_properties(std::move(text), file_source(path), check_settings);
 }
 
 MemoryFile::MemoryFile(const std::string& text)

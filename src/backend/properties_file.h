@@ -38,12 +38,24 @@ struct PropertiesFile {
 /// when it cannot be opened, is not a regular file, is larger than
 /// kMaxPropertiesBytes, names a category of kMaxCategoryLevels levels or
 /// more, or has a module key it refuses; opening it never waits.
-PropertiesFile read_properties(const std::string& path);
+PropertiesFile read_properties(const std::string& path,
+                               void (*check_settings)(const ModuleSettings&) = nullptr);
 
-/// The checks of read_properties on a text already read; `source` names it
-/// in errors (a file's path). Last, what log4cpp would refuse of it
-/// (properties_check.h).
-PropertiesFile check_properties(std::string text, const std::string& source);
+/// The checks of read_properties on a text already read (its size among
+/// them); `source` names it in errors: `file_source(path)`, or
+/// messages::kTextSource. A text whose module keys give an appender the JSON
+/// layout (`quelto.appender.<name>.layout = json`) must define it; where it
+/// gives that appender no layout of log4cpp's, one is added, since log4cpp
+/// wants one (the JSON layout takes its place). `check_settings` checks what
+/// the module keys set that the backend cannot (the logger options), right
+/// after they are read, so that every module key is refused before log4cpp's
+/// errors; it throws `log4cpp::ConfigureFailure`. Last, what log4cpp would
+/// refuse of it (properties_check.h).
+PropertiesFile check_properties(std::string text, const std::string& source,
+                                void (*check_settings)(const ModuleSettings&) = nullptr);
+
+/// "File <path>", as errors name a file.
+std::string file_source(const std::string& path);
 
 /// The text's keys and values as log4cpp's reader makes them: line by line,
 /// the first value of a key kept, `${name}` replaced by the environment's

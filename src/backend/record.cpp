@@ -14,20 +14,39 @@ namespace {
 // costs no heap block; a longer message gets a string of its own.
 constexpr std::size_t kKeptBytes = 4096;
 
-void hand_on(log4cpp::Category& category, int priority, const std::string& message) noexcept {
+// The JSON object this thread is handing to log4cpp, if any.
+thread_local const std::string* json_object_in_hand = nullptr;
+
+void hand_on(log4cpp::Category& category, int priority, const std::string& message,
+             bool json_object) noexcept {
   const SharedUse use;                        // first: the stripes are read under it
   const SharedAppenderUse in_turn(category);  // a shared appender's stripes
-  category.log(priority, message);            // log4cpp's own: throws nothing
+  if (!json_object) {
+    category.log(priority, message);  // log4cpp's own: throws nothing
+    return;
+  }
+  json_object_in_hand = &message;
+  category.log(priority, message);
+  json_object_in_hand = nullptr;
 }
 
 }  // namespace
 
-void write_record(log4cpp::Category& category, int priority, std::string_view message) {
-  if (message.size() > kKeptBytes) return hand_on(category, priority, std::string(message));
+void write_record(log4cpp::Category& category, int priority, std::string_view message,
+                  bool json_object) {
+  if (message.size() > kKeptBytes) {
+    return hand_on(category, priority, std::string(message), json_object);
+  }
   static thread_local std::string kept;
   if (kept.capacity() < kKeptBytes) kept.reserve(kKeptBytes);
   kept.assign(message.data(), message.size());
-  hand_on(category, priority, kept);
+  hand_on(category, priority, kept, json_object);
+}
+
+bool is_json_record(const std::string& message) noexcept {
+  // The event holds a copy: the same text is the same record.
+  const std::string* in_hand = json_object_in_hand;
+  return in_hand != nullptr && *in_hand == message;
 }
 
 }  // namespace quelto::backend

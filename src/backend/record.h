@@ -1,6 +1,7 @@
 // Handing a rendered record to log4cpp.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace log4cpp {
@@ -15,8 +16,16 @@ namespace quelto::backend {
 /// through an appender that several categories share. log4cpp takes the
 /// message as a string: a message of up to a few KiB is copied into one the
 /// thread keeps from its first record on, so that it costs no heap block.
+/// `json_object` says that the message is a JSON format's object
+/// (json_message.h), which the JSON layout writes as members of the record.
 /// Throws `std::bad_alloc` when no memory holds that copy; nothing once it
 /// is made.
-void write_record(log4cpp::Category& category, int priority, std::string_view message);
+void write_record(log4cpp::Category& category, int priority, std::string_view message,
+                  bool json_object = false);
+
+/// True inside a `write_record` of a JSON object on this thread, for the
+/// text of that object: what the JSON layout asks of the event it formats.
+/// log4cpp's appenders format a record on the thread that logs it.
+bool is_json_record(const std::string& message) noexcept;
 
 }  // namespace quelto::backend

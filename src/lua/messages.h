@@ -11,8 +11,11 @@ inline constexpr char kConfigureUnknownFailure[] = "log4cpp configure unknown fa
 // What configure refuses before log4cpp reads the file (after kConfigureFailure).
 inline constexpr char kConfigureNoFile[] = "File %s does not exist";  // log4cpp's own text
 inline constexpr char kConfigureNotRegular[] = "File %s is not a regular file";
-inline constexpr char kConfigureTooLarge[] = "File %s is larger than %ld bytes";
-inline constexpr char kConfigureTooDeep[] = "File %s names a category of more than %d levels";
+// The first %s is kFileSource's text, or kTextSource.
+inline constexpr char kConfigureTooLarge[] = "%s is larger than %ld bytes";
+inline constexpr char kConfigureTooDeep[] = "%s names a category of more than %d levels";
+inline constexpr char kFileSource[] = "File %s";
+inline constexpr char kTextSource[] = "The text";
 // What configure refuses of a file that log4cpp would take (after kConfigureFailure).
 inline constexpr char kConfigureNoFileName[] = "Appender '%s' has no fileName";
 inline constexpr char kConfigureFileWaits[] =
@@ -20,6 +23,7 @@ inline constexpr char kConfigureFileWaits[] =
 // The module's own keys of a properties file (after kConfigureFailure).
 inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
 inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";
+inline constexpr char kUndefinedAppender[] = "key '%s' names appender '%s', which is not defined";
 
 // Logger options (get_log, set_defaults).
 inline constexpr char kOptionName[] = "logger option names are strings, got a %s";

@@ -21,6 +21,32 @@ int name_body(lua_State* L) {
   return luaL_getmetafield(L, 1, "__name") == LUA_TSTRING ? 1 : 0;
 }
 
+int keys_body(lua_State* L) {
+  lua_newtable(L);  // stack: table, keys
+  lua_Integer count = 0;
+  lua_pushnil(L);
+  while (lua_next(L, 1) != 0) {  // table, keys, key, value
+    lua_pop(L, 1);
+    lua_pushvalue(L, -1);
+    lua_rawseti(L, 2, ++count);
+  }
+  return 1;
+}
+
+int call_body(lua_State* L) {
+  if (!native_stack_left(kStackReserve)) {
+    lua_pushfstring(L, "<error: %s>", messages::kStackOverflow);
+    return 1;
+  }
+  lua_pushvalue(L, 1);
+  if (lua_pcall(L, 0, 1, 0) == LUA_OK) return 1;  // its first result, or nil
+  const int type = lua_type(L, -1);
+  const char* text =
+      type == LUA_TSTRING || type == LUA_TNUMBER ? lua_tostring(L, -1) : lua_typename(L, type);
+  lua_pushfstring(L, "<error: %s>", text);
+  return 1;
+}
+
 int next_body(lua_State* L) {
   return lua_next(L, 1) ? 2 : 0;  // stack: table, key
 }
@@ -59,6 +85,21 @@ bool call_tostring(lua_State* L, int index) {
 
 bool push_name(lua_State* L, int index) {
   return call_on_value(L, index, name_body);
+}
+
+void push_keys(lua_State* L, int index) {
+  index = lua_absindex(L, index);
+  lua_pushcfunction(L, keys_body);
+  lua_pushvalue(L, index);
+  call(L, 1);
+}
+
+void call_in_place(lua_State* L, int index) {
+  index = lua_absindex(L, index);
+  lua_pushcfunction(L, call_body);
+  lua_pushvalue(L, index);
+  call(L, 1);
+  lua_replace(L, index);
 }
 
 int protected_next(lua_State* L, int index) {

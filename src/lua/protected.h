@@ -48,6 +48,18 @@ bool call_tostring(lua_State* L, int index);
 /// stack slots.
 bool push_name(lua_State* L, int index);
 
+/// Pushes a new table holding the keys of the table at `index` at 1..n, in
+/// the order `lua_next` yields them: it keeps them alive while Lua code runs.
+/// Raises only a memory error. Needs 3 free stack slots.
+void push_keys(lua_State* L, int index);
+
+/// Calls the function at `index` with no arguments and puts its first result
+/// (nil for none) in its place; an error it raises becomes the text
+/// "<error: MESSAGE>" there instead (the type name for an error value that is
+/// no string or number), as does a call the native stack has no room for.
+/// Raises only a memory error. Needs 3 free stack slots.
+void call_in_place(lua_State* L, int index);
+
 /// `lua_next` on the table at `index` under protection: an invalid key (the
 /// table was rehashed by a metamethod) raises. Needs 2 free stack slots.
 int protected_next(lua_State* L, int index);

@@ -13,6 +13,7 @@ enum Type : int {
   Number = LUA_TNUMBER,
   String = LUA_TSTRING,
   Table = LUA_TTABLE,
+  Function = LUA_TFUNCTION,
   Userdata = LUA_TUSERDATA,
 };
 

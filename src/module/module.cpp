@@ -18,6 +18,7 @@ namespace {
 
 const luaL_Reg kModuleFunctions[] = {
     {"configure", quelto::configure},
+    {"configure_text", quelto::configure_text},
     {"get_log", quelto::get_log},
     {"get_priority_map", quelto::get_priority_map},
     {"set_defaults", quelto::set_defaults},
@@ -38,7 +39,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kCategoryMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
-  lua_createtable(L, 0, 6);
+  lua_createtable(L, 0, 7);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
   lua_pushliteral(L,

@@ -10,6 +10,7 @@
 #include "../backend/categories.h"
 #include "../backend/configuration.h"
 #include "../backend/priorities.h"
+#include "../backend/properties_file.h"
 #include "../lua/guard.h"
 #include "../lua/messages.h"
 #include "logger.h"
@@ -17,17 +18,47 @@
 
 namespace quelto {
 
-int configure(lua_State* L) {
-  const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
-  return lua::guarded(L, [path] {
+namespace {
+
+// Configures from the properties that `read` reads and checks, with the
+// module's errors for what log4cpp and the checks throw.
+template <class Read>
+int configure_with(lua_State* L, Read read) {
+  return lua::guarded(L, [read] {
     try {
-      backend::configure_from_file(std::string(path));
+      const backend::PropertiesFile properties = read();
+      const LoggerOptions defaults = read_process_defaults(properties.settings.defaults);
+      backend::configure(properties, [&defaults] { set_process_defaults(defaults); });
     } catch (const log4cpp::ConfigureFailure& e) {
       throw lua::Raise(std::string(messages::kConfigureFailure) + e.what());
     } catch (const std::exception& e) {
       throw lua::Raise(std::string(messages::kConfigureUnknownFailure) + e.what());
     }
     return 0;
+  });
+}
+
+// What the backend cannot check of a file's module keys: the logger options.
+void check_process_defaults(const backend::ModuleSettings& settings) {
+  read_process_defaults(settings.defaults);
+}
+
+}  // namespace
+
+int configure(lua_State* L) {
+  const char* path = luaL_checklstring(L, 1, nullptr);  // up to its first NUL
+  return configure_with(L,
+                        [path] { return backend::read_properties(path, check_process_defaults); });
+}
+
+int configure_text(lua_State* L) {
+  std::size_t size = 0;
+  const char* text = luaL_checklstring(L, 1, &size);  // whole, NULs included
+  return configure_with(L, [text, size] {
+    // A text over the limit is refused by its size: no need to copy it all.
+    const std::size_t kept = std::min<std::size_t>(size, backend::kMaxPropertiesBytes + 1);
+    return backend::check_properties(std::string(text, kept), messages::kTextSource,
+                                     check_process_defaults);
   });
 }
 
@@ -57,7 +88,7 @@ int get_log(lua_State* L) {
     default:
       return luaL_error(L, "%s", messages::kGetLogArgument);
   }
-  LoggerOptions options = defaults_at(L, lua_upvalueindex(1));
+  OptionSet options = defaults_at(L, lua_upvalueindex(1));
   if (!lua_isnoneornil(L, 2)) read_options(L, 2, options);
   log4cpp::Category* category = nullptr;
   lua::guarded(L, [&] {

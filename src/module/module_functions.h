@@ -8,6 +8,9 @@ namespace quelto {
 /// configure(path): sets log4cpp up from a properties file.
 int configure(lua_State* L);
 
+/// configure_text(text): the same from the text of a properties file.
+int configure_text(lua_State* L);
+
 /// reopen(): reopens every appender attached to a category; true when all did.
 int reopen(lua_State* L);
 

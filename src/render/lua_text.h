@@ -32,8 +32,9 @@ inline bool is_bare_key(const char* key, std::size_t size, BareKeys rule);
 inline bool is_lua_name(const char* text, std::size_t size);
 
 /// The members of a format class (table_walk.h) that the dump and the line
-/// format share. `kEscaped` writes every string escaped (write_escaped.h).
-template <bool kEscaped>
+/// format share. `kEscaped` writes every string escaped (write_escaped.h);
+/// `kExact` every float as `write_lua_float` does.
+template <bool kEscaped, bool kExact = false>
 struct LuaTextFormat {
   template <class Stream>
   static void empty(Stream& stream) {
@@ -107,10 +108,11 @@ inline void write_string_key(lua_State* L, Stream& stream) {
 }
 
 /// The key on top, of type `type`, but an integer, and then " = ": a float
-/// in brackets, a string as `write_string_key` writes it, a boolean in
-/// brackets (and quotes, for `quoted_booleans`), any other value as its
-/// quoted opaque text in brackets, escaped but by the `Raw` rule.
-template <BareKeys kRule, class Stream>
+/// in brackets (as `write_lua_float` writes it for `kExact`), a string as
+/// `write_string_key` writes it, a boolean in brackets (and quotes, for
+/// `quoted_booleans`), any other value as its quoted opaque text in brackets,
+/// escaped but by the `Raw` rule.
+template <BareKeys kRule, bool kExact = false, class Stream>
 inline void write_key(lua_State* L, int type, bool quoted_booleans, Stream& stream) {
   if (type == lua::String) {
     write_string_key<kRule>(L, stream);
@@ -120,7 +122,12 @@ inline void write_key(lua_State* L, int type, bool quoted_booleans, Stream& stre
   put(stream, "[");
   if (quoted) put(stream, "\"");
   if (type == lua::Number) {
-    stream << static_cast<double>(lua_tonumberx(L, -1, nullptr));
+    const auto number = static_cast<double>(lua_tonumberx(L, -1, nullptr));
+    if constexpr (kExact) {
+      write_lua_float(number, stream);
+    } else {
+      stream << number;
+    }
   } else if (type == lua::Boolean) {
     write_basetype(L, -1, lua::Boolean, stream);
   } else {
@@ -183,21 +190,22 @@ inline bool is_lua_name(const char* text, std::size_t size) {
   return true;
 }
 
-template <bool kEscaped>
+template <bool kEscaped, bool kExact>
 template <class Stream>
-inline void LuaTextFormat<kEscaped>::scalar(lua_State* L, int index, int type, Stream& stream) {
+inline void LuaTextFormat<kEscaped, kExact>::scalar(lua_State* L, int index, int type,
+                                                    Stream& stream) {
   if (type == lua::String) {
     put(stream, "\"");
     detail::write_string<kEscaped>(L, index, true, stream);
     put(stream, "\"");
   } else {
-    write_basetype<kEscaped>(L, index, type, stream);
+    write_basetype<kEscaped, kExact>(L, index, type, stream);
   }
 }
 
-template <bool kEscaped>
+template <bool kEscaped, bool kExact>
 template <class Stream>
-void LuaTextFormat<kEscaped>::opaque(lua_State* L, int index, bool nested, Stream& stream) {
+void LuaTextFormat<kEscaped, kExact>::opaque(lua_State* L, int index, bool nested, Stream& stream) {
   if (nested) put(stream, "<");
   write_unhandled_type<kEscaped>(L, index, stream);
   if (nested) put(stream, ">");

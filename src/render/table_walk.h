@@ -1,12 +1,14 @@
 // The walk every table format shares: a table opened for its elements, the
 // one loop over them, the dispatch of each element's value, and the object
 // writer that asks `__tostring` first. A format says only what it writes
-// (write_dump.h, write_line.h), as a class with the members below; one
-// object of it is made, from the table's traverser, for each table written.
+// (write_dump.h, write_line.h, write_json.h), as a class with the members
+// below; one object of it is made, from the table's traverser, for each
+// table written.
 //
 //   explicit Format(const TableTraverser& traverser);
-//   void open(lua_State* L, Stream&);    the table's opening text; the table
-//                                        copy, first key and value are on the stack
+//   Order open(lua_State* L, Stream&);   the table's opening text, and the order
+//                                        of its elements; the table copy, first
+//                                        key and value are on the stack
 //   void key(lua_State* L, Stream&);     an element's key and what parts it
 //                                        from the value, or nothing; the key copy on top
 //   void separator(Stream&);             between two elements
@@ -20,9 +22,11 @@
 //   static void opaque(lua_State* L, int index, bool nested, Stream&);
 //                                        a value with no text of its own
 //
-// Tables are read raw with `lua_next`, in the order it yields. A table that
-// encloses the one being written is a cycle; a table that the depth bound
-// (depth_guard.h) or the Lua stack has no room for is the stack-limit marker.
+// Tables are read raw, in the order the format's `open` chose: as `lua_next`
+// yields the elements, by index from 1 to the length, or with sorted keys
+// (sorted_keys.h). A table that encloses the one being written is a cycle; a
+// table that the depth bound (depth_guard.h) or the Lua stack has no room for
+// is the stack-limit marker.
 #pragma once
 
 #include <cstddef>
@@ -32,10 +36,18 @@
 #include "../lua/types.h"
 #include "constants.h"
 #include "depth_guard.h"
+#include "sorted_keys.h"
 #include "stream_ops.h"
 #include "table_traverser.h"
 
 namespace quelto::utils {
+
+/// The order in which a table's elements are written.
+enum class Order : unsigned char {
+  Next,      // as lua_next yields them
+  Sequence,  // by index from 1 to the length: for a table whose keys are exactly those
+  Sorted,    // as SortedKeys sorts them
+};
 
 /// Writes the table at `index` (absolute or relative) in `Format`, at the
 /// level of `traverser`. Leaves the Lua stack as it found it; stops once a
@@ -56,8 +68,9 @@ void write_object_as(lua_State* L, int index, int type, const TableTraverser& tr
 namespace detail {
 
 /// Stack slots one element needs beyond the table copy, key and value: the key
-/// copy, and a protected call (function and argument) on top of it.
-constexpr int kElementSlots = 3;
+/// copy, and a protected call (function and argument) on top of it; one more
+/// for the sorted order's table of keys.
+constexpr int kElementSlots = 4;
 
 /// Pushes the table copy, the first key and its value, and returns true;
 /// otherwise writes the empty table or the stack-limit marker and returns
@@ -107,27 +120,71 @@ inline void write_element_value(lua_State* L, const TableTraverser& traverser, S
   }
 }
 
-/// Writes every element of the table that `open_table` opened, from the key
-/// and value on top of the table copy on; returns with only the copy left.
-/// Stops after the element in which a bound cut the output. Where an element
-/// ran Lua code (a metamethod), `lua::next` checks that the key is still in
-/// the table before it asks for the next one.
+/// Writes the element whose value sits under the key copy on top, and pops
+/// both: the format's key text, then the value.
 template <class Format, class Stream>
-void write_elements(lua_State* L, const TableTraverser& traverser, Format& format, Stream& stream) {
-  const unsigned long& calls_made = lua::protected_calls();
-  for (;;) {
-    const unsigned long calls = calls_made;
-    lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
-    format.key(L, stream);
-    write_element_value<Format>(L, traverser, stream);
-    lua_pop(L, 2);  // key copy and value
-    if (is_full(stream)) {
-      lua_pop(L, 1);  // key
-      return;
+inline void write_element(lua_State* L, const TableTraverser& traverser, Format& format,
+                          Stream& stream) {
+  format.key(L, stream);
+  write_element_value<Format>(L, traverser, stream);
+  lua_pop(L, 2);  // key copy and value
+}
+
+/// Writes every element of the table that `open_table` opened, from the key
+/// and value on top of the table copy on, in `order`; returns with only the
+/// copy left. Stops after the element in which a bound cut the output.
+/// Where an element ran Lua code (a metamethod), `lua::next` checks that the
+/// key is still in the table before it asks for the next one; the other
+/// orders read the table with raw lookups, which a changed table cannot
+/// fail: an element gone by then is written as nil by index, and left out
+/// when sorted.
+template <class Format, class Stream>
+void write_elements(lua_State* L, const TableTraverser& traverser, Format& format, Order order,
+                    Stream& stream) {
+  if (order == Order::Next) {
+    const unsigned long& calls_made = lua::protected_calls();
+    for (;;) {
+      const unsigned long calls = calls_made;
+      lua_pushvalue(L, -2);  // key copy: stack is table copy, key, value, key copy
+      write_element(L, traverser, format, stream);
+      if (is_full(stream)) {
+        lua_pop(L, 1);  // key
+        return;
+      }
+      if (lua::next(L, -2, calls != calls_made) == 0) return;  // key popped
+      format.separator(stream);
     }
-    if (lua::next(L, -2, calls != calls_made) == 0) return;  // key popped
-    format.separator(stream);
   }
+  lua_pop(L, 2);  // the first key and value: stack is table copy
+  const int table = lua_gettop(L);
+  if (order == Order::Sequence) {
+    const auto length = static_cast<lua_Integer>(lua_rawlen(L, table));
+    for (lua_Integer i = 1; i <= length && !is_full(stream); ++i) {
+      if (i > 1) format.separator(stream);
+      lua_rawgeti(L, table, i);  // value
+      lua_pushinteger(L, i);     // key copy
+      write_element(L, traverser, format, stream);
+    }
+    return;
+  }
+  SortedKeys keys;
+  keys.add(L, table, 0);  // stack: table copy, keys
+  keys.sort();
+  bool first = true;
+  for (const SortedKeys::Entry& entry : keys.entries()) {
+    if (is_full(stream)) break;
+    SortedKeys::push_key(L, entry);
+    lua_rawget(L, table);  // value
+    if (lua_isnil(L, -1)) {
+      lua_pop(L, 1);  // a key that Lua code removed meanwhile
+      continue;
+    }
+    if (!first) format.separator(stream);
+    first = false;
+    SortedKeys::push_key(L, entry);  // key copy
+    write_element(L, traverser, format, stream);
+  }
+  lua_pop(L, 1);  // the keys
 }
 
 /// The text a `__tostring` left on top, with its size: null unless it is a
@@ -143,8 +200,8 @@ void write_table_as(lua_State* L, int index, const TableTraverser& traverser, St
   const DepthGuard depth;
   if (!detail::open_table<Format>(L, index, depth, stream)) return;
   Format format(traverser);
-  format.open(L, stream);
-  detail::write_elements(L, traverser, format, stream);
+  const Order order = format.open(L, stream);
+  detail::write_elements(L, traverser, format, order, stream);
   format.close(stream);
   lua_pop(L, 1);  // table copy
 }

@@ -48,9 +48,10 @@ class DumpFormat : public LuaTextFormat<kEscaped> {
   explicit DumpFormat(const TableTraverser& traverser) : traverser_(traverser) {}
 
   template <class Stream>
-  void open(lua_State*, Stream& stream) {
+  Order open(lua_State*, Stream& stream) {
     put(stream, "{");
     start_line(traverser_.indent(), stream);
+    return Order::Next;
   }
   template <class Stream>
   void separator(Stream& stream) {

@@ -1,10 +1,14 @@
 // Strings written so that they cannot forge a line or drive a terminal: no
-// byte below 0x20, no 0x7F and no byte of invalid UTF-8 comes out raw.
+// byte below 0x20, no 0x7F and no byte of invalid UTF-8 comes out raw, and
+// neither do the characters that end a line or drive a terminal or the text's
+// direction in their UTF-8 form (C1 controls, U+2028, U+2029, the
+// bidirectional controls).
 //
 //   "a\nb"       ->  a\nb          (backslash, letter n)
 //   "\27[31m"    ->  \x1b[31m
 //   "caf\xc3\xa9" -> café          (valid UTF-8 unchanged)
 //   "\xff"       ->  \xff          (invalid UTF-8)
+//   "\xc2\x9b"   ->  \xc2\x9b      (U+009B, the 8-bit CSI)
 //   "say \"hi\"" ->  say \"hi\"    (inside quotes only)
 //
 // A backslash is doubled, so two different texts never give the same
@@ -22,15 +26,27 @@ namespace quelto::utils {
 
 /// Writes the `size` bytes at `text` escaped: `\n`, `\r`, `\t`, `\\`, `\"`
 /// when `quoted`, `\xNN` (lower-case hex) for every other byte below 0x20,
-/// 0x7F and every byte that is not part of a valid UTF-8 sequence (overlong
-/// forms, surrogates and code points past U+10FFFF included). Stops early
-/// once a bound cut the output; an escape is never cut.
+/// 0x7F, every byte that is not part of a valid UTF-8 sequence (overlong
+/// forms, surrogates and code points past U+10FFFF included) and every byte of
+/// a sequence that `is_unsafe_sequence` names. Stops early once a bound cut
+/// the output; an escape is never cut.
 template <class Stream>
 void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream);
 
 /// True when `write_escaped` outside quotes would not write the text as it
 /// is; with `or_space`, also when the text holds a space.
 inline bool escaping_changes(const char* text, std::size_t size, bool or_space = false);
+
+/// Writes the `size` bytes at `text` as the inside of a JSON string: `\"`,
+/// `\\`, `\b`, `\f`, `\n`, `\r`, `\t`, `\u00NN` for every other byte below
+/// 0x20 and for 0x7F, `\uNNNN` for the characters `is_unsafe_sequence`
+/// names, and U+FFFD in place of every byte that is not part of a valid UTF-8
+/// sequence; valid UTF-8 otherwise unchanged. Stops early once a bound cut
+/// the output; an escape or a character is never cut.
+///
+///   "a\"b\n\xc2\x85\xff"  ->  a\"b\n\u0085\xef\xbf\xbd
+template <class Stream>
+void write_json_escaped(const char* text, std::size_t size, Stream& stream);
 
 // ---------------------------------------------------------------------------
 
@@ -100,6 +116,26 @@ inline std::size_t utf8_sequence(const unsigned char* p, const unsigned char* en
   return n;
 }
 
+/// True for the valid UTF-8 sequence of `n` bytes at `p` when it encodes a
+/// character that must not come out raw although it is valid: a C1 control
+/// (U+0080 to U+009F: NEL ends a line, U+009B is the 8-bit CSI), the line and
+/// paragraph separators U+2028 and U+2029, and the bidirectional controls
+/// U+202A to U+202E and U+2066 to U+2069, which reorder what a reader sees.
+inline bool is_unsafe_sequence(const unsigned char* p, std::size_t n) {
+  if (n == 2) return p[0] == 0xC2 && p[1] < 0xA0;
+  if (n != 3 || p[0] != 0xE2) return false;
+  return (p[1] == 0x80 && p[2] >= 0xA8 && p[2] <= 0xAE) ||
+         (p[1] == 0x81 && p[2] >= 0xA6 && p[2] <= 0xA9);
+}
+
+/// The length of the sequence at `p` that passes unchanged: a valid one that
+/// `is_unsafe_sequence` does not name; 0 when its bytes must be escaped.
+inline std::size_t safe_sequence(const unsigned char* p, const unsigned char* end,
+                                 std::uint8_t lead) {
+  const std::size_t n = utf8_sequence(p, end, lead);
+  return n != 0 && !is_unsafe_sequence(p, n) ? n : 0;
+}
+
 /// The escape of every byte: its length, then its text.
 constexpr std::array<std::array<char, 5>, 256> make_escapes() {
   std::array<std::array<char, 5>, 256> escapes{};
@@ -125,6 +161,41 @@ template <class Stream>
 void write_escape(unsigned char byte, Stream& stream) {
   const std::array<char, 5>& escape = kEscapes[byte];
   write_whole(stream, &escape[1], static_cast<std::size_t>(escape[0]));
+}
+
+/// The JSON escape of every ASCII byte that has one: its length, then its text.
+constexpr std::array<std::array<char, 7>, 128> make_json_escapes() {
+  std::array<std::array<char, 7>, 128> escapes{};
+  for (int b = 0; b < 128; ++b) {
+    const char named = b == '"'    ? '"'
+                       : b == '\\' ? '\\'
+                       : b == '\b' ? 'b'
+                       : b == '\f' ? 'f'
+                       : b == '\n' ? 'n'
+                       : b == '\r' ? 'r'
+                       : b == '\t' ? 't'
+                                   : 0;
+    auto& e = escapes[static_cast<std::size_t>(b)];
+    e = named != 0
+            ? std::array<char, 7>{2, '\\', named}
+            : std::array<char, 7>{
+                  6, '\\', 'u', '0', '0', "0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
+  }
+  return escapes;
+}
+
+inline constexpr std::array<std::array<char, 7>, 128> kJsonEscapes = make_json_escapes();
+
+/// Writes the JSON escape of the character the unsafe sequence of `n` bytes
+/// at `p` encodes (is_unsafe_sequence): `\u` and its code point.
+template <class Stream>
+void write_json_code_point(const unsigned char* p, std::size_t n, Stream& stream) {
+  const unsigned code = n == 2 ? (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)
+                               : (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+  constexpr char kHex[] = "0123456789abcdef";
+  const char escape[6] = {
+      '\\', 'u', kHex[code >> 12], kHex[code >> 8 & 0xF], kHex[code >> 4 & 0xF], kHex[code & 0xF]};
+  write_whole(stream, escape, sizeof escape);
 }
 
 /// True when none of the 8 bytes at `p` needs a look of its own: all
@@ -160,39 +231,77 @@ inline bool escaping_changes(const char* text, std::size_t size, bool or_space) 
     while (p < end && plain[*p]) ++p;
     if (p == end) return false;
     const std::uint8_t kind = detail::kByteClasses[*p];
-    const std::size_t n = kind >= detail::kLead2 ? detail::utf8_sequence(p, end, kind) : 0;
+    const std::size_t n = kind >= detail::kLead2 ? detail::safe_sequence(p, end, kind) : 0;
     if (n == 0) return true;
     p += n;
   }
 }
 
-template <class Stream>
-void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
-  const auto& plain = quoted ? detail::kPlainInQuotes : detail::kPlainOutside;
+namespace detail {
+
+/// The loop both escaping writers share: plain bytes (those `plain` marks,
+/// and valid UTF-8 sequences that `is_unsafe_sequence` does not name) are
+/// written in runs, in chunks of kEscapeChunk bytes at most so that a bound
+/// stops the scan soon after it is reached; at each other byte,
+/// `escape(p, n, stream)` writes its escape (`n` is the length of the valid
+/// sequence it starts, 0 for none) and returns how many bytes it took.
+template <class Stream, class Escape>
+void write_with_escapes(const char* text, std::size_t size, bool quoted,
+                        const std::array<std::uint8_t, 256>& plain, Stream& stream, Escape escape) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* const end = p + size;
   for (;;) {
     const auto* const chunk_end =
-        static_cast<std::size_t>(end - p) > detail::kEscapeChunk ? p + detail::kEscapeChunk : end;
+        static_cast<std::size_t>(end - p) > kEscapeChunk ? p + kEscapeChunk : end;
     const auto* run = p;  // the stretch not written yet, which needs no escape
     for (;;) {
-      while (chunk_end - p >= 8 && detail::plain_word(p, quoted)) p += 8;
+      while (chunk_end - p >= 8 && plain_word(p, quoted)) p += 8;
       while (p < chunk_end && plain[*p]) ++p;
       if (p >= chunk_end) break;
-      const std::uint8_t kind = detail::kByteClasses[*p];
-      if (kind >= detail::kLead2) {
-        if (const std::size_t n = detail::utf8_sequence(p, end, kind); n != 0) {
-          p += n;  // may pass chunk_end: the sequence stays whole
-          continue;
-        }
+      const std::uint8_t kind = kByteClasses[*p];
+      const std::size_t n = kind >= kLead2 ? utf8_sequence(p, end, kind) : 0;
+      if (n != 0 && !is_unsafe_sequence(p, n)) {
+        p += n;  // may pass chunk_end: the sequence stays whole
+        continue;
       }
       stream.write(reinterpret_cast<const char*>(run), p - run);
-      detail::write_escape(*p, stream);
-      run = ++p;
+      run = p += escape(p, n, stream);
     }
     stream.write(reinterpret_cast<const char*>(run), p - run);
     if (p >= end || is_full(stream)) return;
   }
+}
+
+}  // namespace detail
+
+template <class Stream>
+void write_escaped(const char* text, std::size_t size, bool quoted, Stream& stream) {
+  // Each byte on its own, those of an unsafe sequence too.
+  detail::write_with_escapes(text, size, quoted,
+                             quoted ? detail::kPlainInQuotes : detail::kPlainOutside, stream,
+                             [](const unsigned char* p, std::size_t, Stream& out) {
+                               detail::write_escape(*p, out);
+                               return std::size_t{1};
+                             });
+}
+
+template <class Stream>
+void write_json_escaped(const char* text, std::size_t size, Stream& stream) {
+  detail::write_with_escapes(text, size, true, detail::kPlainInQuotes, stream,
+                             [](const unsigned char* p, std::size_t n, Stream& out) {
+                               if (n != 0) {
+                                 detail::write_json_code_point(p, n, out);
+                                 return n;
+                               }
+                               if (*p < 0x80) {
+                                 const std::array<char, 7>& escape = detail::kJsonEscapes[*p];
+                                 write_whole(out, &escape[1], static_cast<std::size_t>(escape[0]));
+                               } else {
+                                 write_whole(out, "\xef\xbf\xbd",
+                                             3);  // U+FFFD for a byte of no valid sequence
+                               }
+                               return std::size_t{1};
+                             });
 }
 
 }  // namespace quelto::utils

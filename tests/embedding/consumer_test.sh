@@ -121,10 +121,10 @@ probe_records() {
   done
 }
 expect_eq "$way: a trusted script reaches configure every way" \
-  "$(probe_records "configure, reopen, set_priority")" \
+  "$(probe_records "configure, configure_text, reopen, set_priority")" \
   "$("$consumer/untrusted_host" --trusted "$here/probe.lua" "$module_dir" 2>&1)"
 expect_eq "$way: an untrusted script reaches configure no way" \
-  "$(probe_records "no configure, no reopen, no set_priority")" \
+  "$(probe_records "no configure, no configure_text, no reopen, no set_priority")" \
   "$("$consumer/untrusted_host" "$here/probe.lua" "$module_dir" 2>&1)"
 
 if [ "$way" = subdirectory ] || [ "$way" = fetchcontent ]; then

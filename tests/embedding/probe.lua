@@ -1,6 +1,7 @@
--- Run by untrusted_host: looks for `configure` and `reopen` every way a
--- script could and logs, for each way, which it found, and whether loggers
--- then have `set_priority` (all share one metatable, which a load fills again).
+-- Run by untrusted_host: looks for `configure`, `configure_text` and `reopen`
+-- every way a script could and logs, for each way, which it found, and
+-- whether loggers then have `set_priority` (all share one metatable, which a
+-- load fills again).
 --   probe.lua MODULE_DIR   (the directory of quelto_internal.so)
 local module_dir = arg[1]
 local q = require "quelto_internal"
@@ -27,7 +28,7 @@ local ways = {
 for _, way in ipairs(ways) do
   local ok, module = pcall(way[2])
   local found = {}
-  for _, name in ipairs({ "configure", "reopen" }) do
+  for _, name in ipairs({ "configure", "configure_text", "reopen" }) do
     local open = ok and type(module) == "table" and type(module[name]) == "function"
     found[#found + 1] = (open and "" or "no ") .. name
   end

@@ -1,7 +1,8 @@
 // A host for scripts it does not trust: they may log, but not reach the
-// functions that configure (`configure`, which would let them create files and
-// send datagrams; `reopen`, which a loop turns into a stall of every thread's
-// logging), nor `set_priority`, which would let them silence any category.
+// functions that configure (`configure` and `configure_text`, which would let
+// them create files and send datagrams; `reopen`, which a loop turns into a
+// stall of every thread's logging), nor `set_priority`, which would let them
+// silence any category.
 //   untrusted_host [--trusted] SCRIPT [ARG...]
 // --trusted registers the module as it is, with every standard library open:
 // the same script then shows which ways to `configure` there are to close.
@@ -22,7 +23,7 @@ namespace {
 // can reach it as a value.
 int open_without_configure(lua_State* L) {
   luaopen_quelto_internal(L);  // the logger metatable, the module table on top
-  for (const char* name : {"configure", "reopen"}) {
+  for (const char* name : {"configure", "configure_text", "reopen"}) {
     lua_pushnil(L);
     lua_setfield(L, -2, name);
   }

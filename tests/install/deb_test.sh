@@ -61,8 +61,8 @@ expect_eq "the module package provides each Lua version's name" \
   "$(dpkg-query -W -f='${Provides}' lua-quelto-internal)"
 
 expect_eq "the guide and the examples are in the module's doc directory" \
-  "README.md.gz examples/logrotate.conf examples/rolling.properties" \
-  "$(cd /usr/share/doc/lua-quelto-internal && echo README.md* examples/logrotate.conf examples/rolling.properties)"
+  "README.md.gz examples/logrotate.conf examples/rolling.properties examples/rsyslog-json.conf" \
+  "$(cd /usr/share/doc/lua-quelto-internal && echo README.md* examples/logrotate.conf examples/rolling.properties examples/rsyslog-json.conf)"
 
 # Every interpreter finds the module on its default path; LuaJIT's (the 5.1
 # one) gives the logger methods LuaJIT's compiled form.

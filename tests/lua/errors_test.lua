@@ -106,7 +106,11 @@ describe("bad arguments", function()
     local bad = {
       { { gate = "chain" }, gate .. '"chain"' }, { { gate = true }, gate .. "boolean" },
       { { gate = "own", gait = "own" }, "unknown logger option 'gait'" },
-      { { format = "xml" }, "logger option 'format' must be \"dump\" or \"line\", got \"xml\"" },
+      { { format = "xml" },
+        "logger option 'format' must be \"dump\", \"line\" or \"json\", got \"xml\"" },
+      { { location = "yes" }, "logger option 'location' must be a boolean, got \"yes\"" },
+      { { lazy = 1 }, "logger option 'lazy' must be a boolean, got number" },
+      { { sort_keys = {} }, "logger option 'sort_keys' must be a boolean, got table" },
       { { escape = 1 }, "logger option 'escape' must be a boolean, got number" },
       { { max_bytes = 10 }, "'max_bytes' must be false or an integer of at least 11, got number" },
       { { max_bytes = 64.5 }, "'max_bytes' must be false or an integer of at least 11, got number" },
@@ -154,17 +158,65 @@ describe("bad arguments", function()
     end
   end)
 
-  it("to configure are the host's argument errors", function()
+  it("to configure and configure_text are the host's argument errors", function()
     local args = { {}, nil, true }
-    for i = 1, 3 do
-      local err = error_of(q.configure, args[i])
-      assert.truthy(err:find("bad argument #1", 1, true), err)
+    for _, configure in ipairs({ q.configure, q.configure_text }) do
+      for i = 1, 3 do
+        local err = error_of(configure, args[i])
+        assert.truthy(err:find("bad argument #1", 1, true), err)
+      end
+      assert.truthy(error_of(configure):find("bad argument #1", 1, true))
     end
-    assert.truthy(error_of(q.configure):find("bad argument #1", 1, true))
+  end)
+
+  it("to with are the host's argument errors", function()
+    for _, fields in ipairs({ "x", 1, true }) do
+      local err = error_of(log.with, log, fields)
+      assert.truthy(err:find("bad argument #2 to 'with' (table expected, got ", 1, true) or
+                    err:find("bad argument #2 to '?' (table expected, got ", 1, true), err)
+    end
+    assert.truthy(error_of(log.with, "x", {}):find("QueltoLogger expected, got string", 1, true))
+    assert.truthy(error_of(function() log:with() end):find("(table expected, got no value)", 1, true))
   end)
 end)
 
 describe("configure", function()
+  it("takes the same text from a string, with the same checks and errors", function()
+    local failure = "log4cpp configure failure: "
+    local rows = {
+      { "log4cpp.rootCategory=DEBUG, A\nlog4cpp.appender.A=NoSuchAppender\n",
+        "Appender 'A' has unknown type 'NoSuchAppender'" },
+      { "quelto.x = 1", "unknown key 'quelto.x'" },
+      { "quelto.defaults.colour = red", "unknown key 'quelto.defaults.colour'" },
+      { "quelto.defaults.format = xml",
+        "key 'quelto.defaults.format' must be \"dump\", \"line\" or \"json\", got 'xml'" },
+      { "quelto.defaults.max_bytes = 10",
+        "key 'quelto.defaults.max_bytes' must be false or an integer of at least 11, got '10'" },
+      { "quelto.defaults.location = yes",
+        "key 'quelto.defaults.location' must be a boolean, got 'yes'" },
+      { "quelto.appender.J.layout = json", "key 'quelto.appender.J.layout' names appender 'J', "
+                                           .. "which is not defined" },
+      { "log4cpp.category." .. ("d."):rep(256) .. "d=INFO",
+        "The text names a category of more than 256 levels" },
+      { ("#"):rep(2 ^ 20 + 1), "The text is larger than 1048576 bytes" },
+    }
+    local path = os.tmpname()
+    for _, row in ipairs(rows) do
+      local err = error_of(q.configure_text, row[1])
+      assert.are.equal(failure .. row[2], err:gsub("^[^:]*:%d+: ", ""), row[1]:sub(1, 40))
+      capture.write_file(path, row[1])
+      local file_error = error_of(q.configure, path):gsub("^[^:]*:%d+: ", "")
+      assert.are.equal(failure .. row[2]:gsub("^The text", "File " .. path), file_error)
+    end
+    os.remove(path)
+    -- A refused text changes nothing: the capture still works.
+    assert.are.equal("still", capture.message_of(function() q.get_log("x"):info("still") end))
+    assert.are.equal(0, select("#", q.configure_text("log4cpp.rootCategory=DEBUG, A\n"
+      .. "log4cpp.appender.A=FileAppender\nlog4cpp.appender.A.fileName=/dev/null\n"
+      .. "log4cpp.appender.A.layout=BasicLayout\n")))
+    capture.configure()
+  end)
+
   it("reports log4cpp's rejection of a file with the fixed prefix", function()
     local err = error_of(q.configure, "/nonexistent/dir/x.properties")
     assert.truthy(err:find("log4cpp configure failure: ", 1, true), err)

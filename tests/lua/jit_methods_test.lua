@@ -395,15 +395,22 @@ if jit then
       return s
     end
     local chained = { gate = "chained" }
+    local every_option = { format = "json", location = true, lazy = true, sort_keys = true,
+                           max_bytes = 100 }
     for _, case in ipairs {
       { "log:debug", debug_loop, "loop" },
       { "log:log(700)", log_loop, "loop" },
       { "log:debug, chained gate", debug_loop, "loop.a.b.c", chained },
       { "log:log(700), chained gate", log_loop, "loop.a.b.c", chained },
+      { "log:debug, a logger of with", debug_loop, "loop", nil, { request = "r1" } },
+      { "log:log(700), chained gate, a logger of with", log_loop, "loop.a", chained, { n = 1 } },
+      { "log:debug, every other option", debug_loop, "loop", every_option },
     } do
       local label, loop = case[1], case[2]
       it("with " .. label .. " compiles to one looping trace, with no stitch or abort", function()
-        local traces, aborts = traces_of(loop, q.get_log(case[3], case[4]), 1000)
+        local log = q.get_log(case[3], case[4])
+        if case[5] then log = log:with(case[5]) end
+        local traces, aborts = traces_of(loop, log, 1000)
         assert.are.same({}, aborts)
         local in_loop = {}
         for _, trace in ipairs(traces) do

@@ -11,14 +11,15 @@ local name_of = {}
 for name, value in pairs(names) do name_of[value] = name end
 
 describe("the module table", function()
-  it("has exactly its five functions and its version", function()
+  it("has exactly its six functions and its version", function()
     local keys = {}
     for k, v in pairs(q) do
       if k ~= "_VERSION" then assert.are.equal("function", type(v)) end
       keys[#keys + 1] = k
     end
     table.sort(keys)
-    assert.are.same({ "_VERSION", "configure", "get_log", "get_priority_map", "reopen", "set_defaults" }, keys)
+    assert.are.same({ "_VERSION", "configure", "configure_text", "get_log", "get_priority_map",
+                      "reopen", "set_defaults" }, keys)
     -- The project's version, which the build passes to the tests.
     assert.are.equal(os.getenv("QUELTO_VERSION"), q._VERSION)
   end)
@@ -28,6 +29,48 @@ describe("the module table", function()
     local again = require "quelto_internal"
     assert.are_not.equal(q, again)
     assert.are.equal(getmetatable(q.get_log(nil)), getmetatable(again.get_log(nil)))
+  end)
+end)
+
+describe("process-wide defaults", function()
+  local early
+  setup(function()
+    capture.configure()
+    early = q.get_log("defaults")  -- made before the configure that sets them
+  end)
+
+  it("come from quelto.defaults keys, below get_log and set_defaults, and reach earlier loggers", function()
+    finally(function() q.set_defaults({ location = false, format = "dump" }) end)
+    local given = q.get_log("defaults", { format = "dump" })
+    q.set_defaults({ location = false })
+    local state = q.get_log("defaults")
+    q.set_defaults({ location = true, format = "dump" })
+    capture.configure("quelto.defaults.format = line\nquelto.defaults.location = true\n"
+                      .. "quelto.defaults.max_bytes = 15")
+    local t = { 1, "two" }
+    -- format and max_bytes from the file, but where get_log or set_defaults
+    -- gave them; location from the file, but where set_defaults said no.
+    assert.are.equal('{1, "two"}', capture.message_of(function() state:info(t) end))
+    local early_text = capture.message_of(function() early:info(t) end)
+    assert.are.equal(15, #early_text)
+    assert.are.equal(debug.getinfo(1, "S").short_src:sub(1, 4), early_text:sub(1, 4))
+    local given_text = capture.message_of(function() given:info(t) end)
+    assert.are.equal(given_text:sub(1, 4), early_text:sub(1, 4))
+    assert.truthy(given_text:find("<truncated>$"))
+    capture.configure("quelto.defaults.format = line")
+    assert.are.equal('{1, "two"}', capture.message_of(function() early:info(t) end))
+    assert.are.equal('{\n  1,\n  "two"\n}', capture.message_of(function() given:info(t) end))
+    -- A configure that names none gives back the built-in ones.
+    capture.configure()
+    assert.are.equal('{\n  1,\n  "two"\n}', capture.message_of(function() early:info(t) end))
+  end)
+
+  it("include the gate, which a logger made before reads at each call", function()
+    capture.configure("quelto.defaults.gate = chained", "INFO")
+    local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
+    early:debug(spy)  -- no priority of its own: the root's INFO filters it
+    capture.configure(nil, "INFO")
+    assert.has_error(function() early:debug(spy) end, "rendered")
   end)
 end)
 
@@ -215,5 +258,91 @@ describe("get_priority_map", function()
     end
     assert.are.equal(600, map.INFO)
     assert.are.equal(800, map.NOTSET)
+  end)
+end)
+
+describe("logger:with", function()
+  setup(function() capture.configure("log4cpp.category.with=INFO") end)
+
+  it("makes a logger carrying a copy of the string-keyed fields, after the message", function()
+    local fields = { request = "r1", [1] = "not a field", [true] = 1 }
+    local log = q.get_log("with")
+    local req = log:with(fields)
+    fields.request = "changed later"
+    assert.are_not.equal(log, req)
+    assert.are.equal(getmetatable(log), getmetatable(req))
+    assert.are.equal("with", req:get_name())
+    assert.are.equal('hello {\n  request = "r1"\n}', capture.message_of(function() req:info("hello") end))
+    -- with on such a logger merges, the newer value winning; the parent keeps its own.
+    local both = req:with({ request = "r2", user = "bob" })
+    local text = capture.message_of(function() both:warn("x") end)
+    assert.truthy(text == 'x {\n  request = "r2",\n  user = "bob"\n}'
+                  or text == 'x {\n  user = "bob",\n  request = "r2"\n}', text)
+    assert.are.equal('hello {\n  request = "r1"\n}', capture.message_of(function() req:info("hello") end))
+    assert.are.equal("plain", capture.message_of(function() log:info("plain") end))
+  end)
+
+  it("keeps the logger's options, in each format", function()
+    local line = q.get_log("with", { format = "line", sort_keys = true }):with({ b = 1, a = "x\n" })
+    assert.are.equal('m {1} {a = "x\\n", b = 1}', capture.message_of(function() line:info("m ", { 1 }) end))
+    local json = q.get_log("with", { format = "json", sort_keys = true }):with({ b = 1, a = 2 })
+    assert.are.equal('{"msg":"m","a":3,"b":1,"c":4}',
+                     capture.message_of(function() json:info("m", { a = 3, c = 4 }) end))
+    -- The gate is the parent's: with's loggers filter as it does.
+    local spy = setmetatable({}, { __tostring = function() error("rendered", 0) end })
+    q.get_log("with"):with({ k = 1 }):debug(spy)
+    q.get_log("with.x", { gate = "chained" }):with({ k = 1 }):debug(spy)
+    assert.are.same({}, capture.messages())
+  end)
+end)
+
+describe("the location option", function()
+  setup(function() capture.configure() end)
+
+  it("starts the message with the calling code's file and line", function()
+    local line = debug.getinfo(1, "l").currentline + 1
+    local function call(log) log:info("here ", { 1 }) end
+    local where = debug.getinfo(1, "S").short_src .. ":" .. line
+    assert.are.equal(where .. ': here {\n  1\n}',
+                     capture.message_of(function() call(q.get_log("loc", { location = true })) end))
+    assert.are.equal(where .. ": here {1}", capture.message_of(function()
+      call(q.get_log("loc", { location = true, format = "line" }))
+    end))
+    assert.are.equal('{"msg":"here ","src":"' .. where .. '","args":[1]}',
+                     capture.message_of(function()
+                       call(q.get_log("loc", { location = true, format = "json" }))
+                     end))
+    -- Through pcall, a C function: the nearest Lua code.
+    local log = q.get_log("loc", { location = true })
+    local pline = debug.getinfo(1, "l").currentline + 1
+    assert.are.equal(debug.getinfo(1, "S").short_src .. ":" .. pline .. ": x", capture.message_of(function() pcall(log.info, log, "x") end))
+  end)
+end)
+
+describe("the lazy option", function()
+  setup(function() capture.configure("log4cpp.category.lazy=INFO", "INFO") end)
+
+  it("calls a function argument only for an admitted call, and writes its first result", function()
+    local calls = 0
+    local function cost() calls = calls + 1 return 42, "ignored" end
+    local lazy = q.get_log("lazy", { lazy = true, format = "line" })
+    lazy:debug("cost: ", cost)
+    -- Nor where the own gate renders a call that the root's priority drops.
+    q.get_log("lazy_free", { lazy = true }):debug("cost: ", cost)
+    assert.are.equal(0, calls)
+    assert.are.equal('cost: 42 {1} nil', capture.message_of(function()
+      lazy:info("cost: ", cost, " ", function() return { 1 } end, " ", function() end)
+    end))
+    assert.are.equal(1, calls)
+    local eager = capture.message_of(function() q.get_log("lazy"):info(cost) end)
+    assert.truthy(eager:match("^function: 0x%x+$"), eager)
+  end)
+
+  it("leaves a marker where the function raised, and the call goes on", function()
+    local lazy = q.get_log("lazy", { lazy = true, format = "json" })
+    local line = debug.getinfo(1, "S").short_src .. ":" .. debug.getinfo(1, "l").currentline + 2
+    assert.are.equal('{"msg":"a <error: ' .. line .. ': boom> <error: table> b"}',
+      capture.message_of(function() lazy:info("a ", function() error("boom") end, " ",
+                                                     function() error({}) end, " b") end))
   end)
 end)

@@ -228,10 +228,31 @@ describe("the line format", function()
     assert.are.equal("{\n  1,\n  <truncated>", msg(dump, { 1, 2, 3, 4, 5, 6, 7, 8, 9 }))
   end)
 
+  it("writes floats exactly, so that load reads every number back", function()
+    -- Without an integer subtype, an integral float up to 2^53 is an integer.
+    local integral = host.integers and "3.0, 9007199254740992.0" or "3, 9007199254740992"
+    assert.are.equal("{0.1, 0.3333333333333333, " .. integral .. ", 1e+16, 1733668064.123456, "
+                     .. "0/0, 1/0, -1/0}{[0.5] = 1}{[1/0] = 2}",
+                     msg(line, { 0.1, 1 / 3, 3.0, 2 ^ 53, 1e16, 1733668064.123456, 0 / 0, 1 / 0,
+                                 -1 / 0 }, { [0.5] = 1 }, { [1 / 0] = 2 }))
+    assert.are.equal("1099511627776.5 1.5e-300", msg(line, 2 ^ 40 + 0.5, " ", 1.5e-300))
+    assert.are.equal("1.73367e+09", msg(escaped, 1733668064.123456))  -- the dump keeps %g
+  end)
+
+  it("escapes C1 controls, line separators and bidirectional controls byte by byte", function()
+    local text = "a\194\133b\194\155c\226\128\168d\226\128\169e\226\128\174f\226\129\166g\194\160"
+    local expected = "a\\xc2\\x85b\\xc2\\x9bc\\xe2\\x80\\xa8d\\xe2\\x80\\xa9e\\xe2\\x80\\xaef"
+                     .. "\\xe2\\x81\\xa6g\194\160"
+    assert.are.equal(expected, msg(line, text))
+    assert.are.equal(expected, msg(escaped, text))
+    assert.are.equal('{["\\xe2\\x80\\xa8"] = 1}', msg(line, { ["\226\128\168"] = 1 }))
+  end)
+
   -- 5.1 reads no \x escape: there only the named ones come back.
   local read_back = host.name == "5.1" and { "\n\r\t\\\"" } or { "\0\1\r\n\t\\\"\127\255 \27[31m" }
   it("loads back into the table it logged", function()
     local function same(a, b)
+      if math.type and math.type(a) ~= math.type(b) then return false end
       if type(a) ~= "table" or type(b) ~= "table" then return a == b end
       for k, v in pairs(a) do if not same(v, b[k]) then return false end end
       for k in pairs(b) do if a[k] == nil then return false end end
@@ -241,10 +262,66 @@ describe("the line format", function()
       { "x", 2.5, name = { true, "y" }, [404] = 12, ["two words"] = 1, [true] = 1 },
       { [3] = "c", [2] = "b", "a", [5] = "e", "b2", [-7] = {}, [0.25] = "q", ["end"] = "w" },
       { read_back[1], [read_back[1]] = { { {} } }, -123456789, 1e100, false, "caf\195\169" },
+      { 1 / 3, 0.1, 2 ^ 60, -2 ^ 70, 1e-300, 1 / 0, -1 / 0, 3.0, -0.0, [0.1] = 1 / 7,
+        [2 ^ 60] = 5.5e-12, [1 / 0] = 1 },
     }
     for _, t in ipairs(tables) do
       local text = msg(line, t)
       assert.is_true(same(t, assert((loadstring or load)("return " .. text))()), text)
     end
+  end)
+end)
+
+
+describe("the JSON format", function()
+  local json, sorted
+  setup(function()
+    capture.configure()
+    json = q.get_log("message.json", { format = "json" })
+    sorted = q.get_log("message.json", { format = "json", sort_keys = true, max_bytes = 90 })
+  end)
+
+  local function msg(logger, ...)
+    local args = host.pack(...)
+    return capture.message_of(function() logger:info(host.unpack(args, 1, args.n)) end)
+  end
+
+  it("writes the text as msg, string keys as members, the rest under args", function()
+    local rows = {
+      { { "user ", "bob", " logged in", { id = 42, 1.5 } },
+        '{"msg":"user bob logged in","id":42,"args":[1.5]}' },
+      { { "n=", 3, " ", true, nil, " ", object("x\ny") }, '{"msg":"n=3 truenil x\\ny"}' },
+      { { { a = 1, b = { 1, 2, { c = "d" } } }, { a = 2 } }, '{"msg":"","b":[1,2,{"c":"d"}],"a":2}' },
+      { { { 1, 2 }, { [3] = 3 } }, '{"msg":"","args":[1,2,3]}' },
+      { { { [2] = "b" } }, '{"msg":"","args":{"2":"b"}}' },
+      { { { msg = "m" }, { level = "FATAL" } }, '{"msg":"","args":{"msg":"m","level":"FATAL"}}' },
+      { { 0.1, " ", 1 / 3, " ", 0 / 0, " ", 1 / 0, { 1e16, 0 / 0, -1 / 0 } },
+        '{"msg":"0.1 0.3333333333333333 NaN Infinity","args":[1e+16,"NaN","-Infinity"]}' },
+      { { host.integers and 3.0 or 3.5, { 2 ^ 53 } },
+        host.integers and '{"msg":"3.0","args":[9007199254740992.0]}'
+          or '{"msg":"3.5","args":[9007199254740992]}' },
+    }
+    for i, row in ipairs(rows) do
+      assert.are.equal(row[2], msg(json, host.unpack(row[1])), "row " .. i)
+    end
+    local t = {}
+    t.self = t
+    assert.are.equal('{"msg":"","self":{"self":"<cycle>"}}', msg(json, t))
+    assert.truthy(msg(json, print, { f = print }):match(
+      '^{"msg":"function: 0x%x+","f":"function: 0x%x+"}$'))
+    assert.are.equal('{"msg":"","t":[],"u":{"true":false},"v":{"0.5":1}}',
+                     msg(sorted, { t = {}, u = { [true] = false }, v = { [0.5] = 1 } }))
+    -- The logger's bound cuts the record and closes it.
+    assert.are.equal('{"msg":"","long":"' .. ("x"):rep(59) .. '<truncated>"}',
+                     msg(sorted, { long = ("x"):rep(100) }))
+  end)
+
+  it("sorts keys when asked: integers, then strings in byte order, then the rest", function()
+    local t = { b = 1, B = 2, [3] = "c", [1] = "a", [-2] = 0, [0.5] = "h", nested = { z = 1, a = 2 } }
+    assert.are.equal('{"msg":"","B":2,"b":1,"nested":{"a":2,"z":1},'
+                     .. '"args":{"-2":0,"1":"a","3":"c","0.5":"h"}}', msg(sorted, t))
+    local line = q.get_log("message.json", { format = "line", sort_keys = true })
+    assert.are.equal('{[-2] = 0, "a", [3] = "c", B = 2, b = 1, nested = {a = 2, z = 1}, [0.5] = "h"}',
+                     msg(line, t))
   end)
 end)

@@ -85,6 +85,28 @@ const Scenario kScenarios[] = {
        scenario = function() log:warn("outer: ", {inner}) end)",
      {"inner {\n  1\n}", "outer: {\n  \"outer part\"\n}"},
      nullptr},
+    {"JsonFieldsSortedAndArgs",
+     R"(
+       local mt = {__tostring = function() return "obj\n" end}
+       local t = {b = {1, 2.5, {c = true}}, a = setmetatable({}, mt), 7, [0.5] = "h"}
+       scenario = function() jlog:info("x", 1, t, {a = "later"}) end)",
+     {R"({"msg":"x1","a":"later","b":[1,2.5,{"c":true}],"args":{"1":7,"0.5":"h"}})"},
+     nullptr},
+    {"JsonCutOfALoggerOfWith",
+     R"(
+       local request = jlog:with({request = "r1", n = 2})
+       local big = {} for i = 1, 40 do big[i] = "item " .. i end
+       scenario = function() request:warn("big ", {list = big}) end)",
+     {R"({"msg":"big ","list":["item 1","item 2","item 3","item 4","item 5","item 6","item 7",)"
+      R"("item 8","item 9","it<truncated>"]})"},
+     nullptr},
+    {"LazyArguments",
+     R"(
+       scenario = function()
+         jlog:info(function() return "lazy " end, function() error("boom", 0) end)
+       end)",
+     {R"({"msg":"lazy <error: boom>"})"},
+     nullptr},
     {"NestedToStringRaises",
      R"(
        local o = setmetatable({}, {__tostring = function() error("boom", 0) end})

@@ -34,8 +34,10 @@ class CaptureCategory : public log4cpp::Category {
 };
 
 /// Binds a logger for `category` to the global `name` of `L`, which has the
-/// module loaded.
-void bind_logger(lua_State* L, const char* name, log4cpp::Category& category);
+/// module loaded, with the options of the table that the Lua expression
+/// `options` makes (none by default).
+void bind_logger(lua_State* L, const char* name, log4cpp::Category& category,
+                 const char* options = "{}");
 
 /// What one call did.
 struct Outcome {
@@ -49,8 +51,9 @@ struct Outcome {
 
 class ModuleHost : public ::testing::Test {
  protected:
-  /// A state with the standard libraries and the module, and the global `log`
-  /// bound to `capture`.
+  /// A state with the standard libraries and the module, and the globals `log`
+  /// and `jlog` (the JSON format, keys sorted, lazy, at most 120 bytes) bound
+  /// to `capture`.
   ModuleHost();
   ~ModuleHost() override;
 

@@ -34,7 +34,7 @@ stop_server() {
 }
 trap stop_server EXIT
 
-# Starts the server on $port; true once it listens there (within 10 s).
+# Starts the server on $port, in the background.
 start_server() {
   cat >"$tmp/haproxy.cfg" <<EOF_CFG
 global
@@ -53,12 +53,6 @@ EOF_CFG
   LUA_CPATH="$module_dir/?.so" QUELTO_SERVER_PROPERTIES="$tmp/server.properties" \
     "$haproxy" -db -f "$tmp/haproxy.cfg" >"$tmp/server.out" 2>&1 &
   server=$!
-  for _ in $(seq 100); do
-    kill -0 "$server" 2>/dev/null || return 1
-    listening tcp "$port" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 cat >"$tmp/server.properties" <<EOF_PROPERTIES
@@ -69,17 +63,7 @@ log4cpp.appender.records.layout=PatternLayout
 log4cpp.appender.records.layout.ConversionPattern=%m<eor>%n
 EOF_PROPERTIES
 
-started=""
-# Another process may take the port between the check and the bind: retry.
-for _ in 1 2 3; do
-  port=$(free_port tcp)
-  [ -n "$port" ] || break
-  if start_server; then started=yes; break; fi
-  kill "$server" 2>/dev/null
-  wait "$server" 2>/dev/null
-  server=""
-done
-if [ -z "$started" ]; then
+if ! start_on_free_port tcp start_server server 10; then
   echo "haproxy did not start listening on 127.0.0.1 (last port: ${port:-none})"
   cat "$tmp/server.out" 2>/dev/null
   exit 1

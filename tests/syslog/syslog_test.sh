@@ -24,7 +24,7 @@ stop_daemon() {
 }
 trap stop_daemon EXIT
 
-# Starts the daemon on $port; true once it listens there (within 5 s).
+# Starts the daemon on $port, in the background.
 start_daemon() {
   # Every record as "severity|facility|tag|message<end>", the message as
   # sent: newlines are kept rather than escaped, so a dump arrives as written.
@@ -38,26 +38,10 @@ template(name="records" type="string"
 EOF_CONF
   "$rsyslogd" -n -f "$tmp/rsyslog.conf" -i "$tmp/rsyslogd.pid" >"$tmp/daemon.log" 2>&1 &
   daemon=$!
-  for _ in $(seq 50); do
-    kill -0 "$daemon" 2>/dev/null || return 1
-    listening udp "$port" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 mkdir -p "$tmp/work"
-started=""
-# Another process may take the port between the check and the bind: retry.
-for _ in 1 2 3; do
-  port=$(free_port udp)
-  [ -n "$port" ] || break
-  if start_daemon; then started=yes; break; fi
-  kill "$daemon" 2>/dev/null
-  wait "$daemon" 2>/dev/null
-  daemon=""
-done
-if [ -z "$started" ]; then
+if ! start_on_free_port udp start_daemon daemon; then
   echo "rsyslogd did not start listening on 127.0.0.1 (last port: ${port:-none})"
   cat "$tmp/daemon.log" 2>/dev/null
   exit 1

@@ -12,8 +12,11 @@
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/NDC.hh>
 #include <log4cpp/PatternLayout.hh>
+#include <log4cpp/TimeStamp.hh>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "backend/gate.h"
+#include "backend/json_layout.h"
 #include "backend/log4cpp_internals.h"
 #include "backend/pattern_layout.h"
 #include "backend/properties_file.h"
@@ -312,6 +316,100 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
       {deepest, ""},
   };
   for (const auto& [path, error] : refused) EXPECT_EQ(configure(path), error) << path;
+}
+
+TEST_F(Configuration, JsonLayoutOnTheAppendersNamed) {
+  const std::string text = file_appender("text", "text.log") +
+                           "log4cpp.appender.json=FileAppender\n"
+                           "log4cpp.appender.json.fileName=" +
+                           (dir_ / "json.log").string() +
+                           "\nquelto.appender.json.layout = json\n"
+                           "log4cpp.category.j=INFO, text, json\nlog4cpp.additivity.j=false\n";
+  ASSERT_EQ(configure(properties("json.properties", text)), "");
+  run(R"(q.get_log("j"):info("dump ", {x = "a\nb"})
+         q.get_log("j.x", {format = "json"}):warn("json ", {id = 7, "p"})
+         q.get_log("j"):info('{"msg":"forged","level":"FATAL"}'))");
+  log4cpp::Category::getInstance("j").error("from C++, \"quoted\"");
+  // The time is the record's: masked here, checked by write_utc_time's test.
+  const std::string json = std::regex_replace(
+      read("json.log"), std::regex(R"("time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z")"),
+      R"("time":"T")");
+  EXPECT_EQ(
+      json,
+      R"({"time":"T","level":"INFO","logger":"j","msg":"dump {\n  x = \"a\nb\"\n}"})"
+      "\n"
+      R"({"time":"T","level":"WARN","logger":"j.x","msg":"json ","id":7,"args":["p"]})"
+      "\n"
+      R"({"time":"T","level":"INFO","logger":"j","msg":"{\"msg\":\"forged\",\"level\":\"FATAL\"}"})"
+      "\n"
+      R"({"time":"T","level":"ERROR","logger":"j","msg":"from C++, \"quoted\""})"
+      "\n");
+  EXPECT_EQ(read("text.log"),
+            "dump {\n  x = \"a\nb\"\n}\n"
+            R"({"msg":"json ","id":7,"args":["p"]})"
+            "\n"
+            R"({"msg":"forged","level":"FATAL"})"
+            "\nfrom C++, \"quoted\"\n");
+  // The next configuration's appenders have the layouts it gives them.
+  ASSERT_EQ(configure(properties("again.properties", file_appender("json", "again.log") +
+                                                         "log4cpp.category.j=INFO, json\n")),
+            "");
+  log4cpp::Category::getInstance("j").error("plain");
+  EXPECT_EQ(read("again.log"), "plain\n");
+}
+
+TEST_F(Configuration, JsonLayoutKeysAreChecked) {
+  const std::string json =
+      "log4cpp.appender.j=FileAppender\nlog4cpp.appender.j.fileName=" + (dir_ / "j.log").string() +
+      "\n";
+  const std::string failure = "log4cpp configure failure: ";
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"quelto.appender.k.layout = json\n",
+       failure + "key 'quelto.appender.k.layout' names appender 'k', which is not defined"},
+      {json + "quelto.appender.j.layout = xml\n",
+       failure + "key 'quelto.appender.j.layout' must be json, got 'xml'"},
+      {json + "quelto.appender.j.colour = red\n",
+       failure + "unknown key 'quelto.appender.j.colour'"},
+      {json + "quelto.appender.j.x.layout = json\n",
+       failure + "unknown key 'quelto.appender.j.x.layout'"},
+      {json + "quelto.appender..layout = json\n",
+       failure + "unknown key 'quelto.appender..layout'"},
+      // Its own layout line, or none: either is taken.
+      {json + "log4cpp.appender.j.layout=BasicLayout\nquelto.appender.j.layout = json\n", ""},
+  };
+  for (const auto& [text, error] : refused) {
+    EXPECT_EQ(configure(properties("keys.properties", text)), error) << text;
+  }
+}
+
+TEST(JsonLayout, WritesTheEventsTimeLevelAndCategory) {
+  backend::JsonLayout layout;
+  log4cpp::LoggingEvent event("app.\"x\"", "m\n", "", log4cpp::Priority::NOTICE);
+  const std::pair<log4cpp::TimeStamp, const char*> times[] = {
+      {log4cpp::TimeStamp(1733668064, 123456), "2024-12-08T14:27:44.123456Z"},
+      {log4cpp::TimeStamp(1733668064, 999999), "2024-12-08T14:27:44.999999Z"},
+      {log4cpp::TimeStamp(951782400, 1), "2000-02-29T00:00:00.000001Z"},
+      {log4cpp::TimeStamp(1733668065, 0), "2024-12-08T14:27:45.000000Z"}};
+  for (const auto& [time, text] : times) {
+    event.timeStamp = time;
+    EXPECT_EQ(layout.format(event), std::string(R"({"time":")") + text +
+                                        R"(","level":"NOTICE","logger":"app.\"x\"","msg":"m\n"})"
+                                        "\n");
+  }
+}
+
+TEST(JsonLayout, TimeIsRfc3339InUtc) {
+  const std::pair<long long, const char*> times[] = {
+      {0, "1970-01-01T00:00:00.000000Z"},           {951782400, "2000-02-29T00:00:00.000001Z"},
+      {951868799, "2000-02-29T23:59:59.999999Z"},   {1733668064, "2024-12-08T14:27:44.123456Z"},
+      {4102444799, "2099-12-31T23:59:59.000000Z"},  {-1, "1969-12-31T23:59:59.000000Z"},
+      {253402300799, "9999-12-31T23:59:59.500000Z"}};
+  const int micros[] = {0, 1, 999999, 123456, 0, 0, 500000};
+  for (std::size_t i = 0; i < std::size(times); ++i) {
+    char text[backend::kUtcTimeSize];
+    backend::write_utc_time(times[i].first, micros[i], text);
+    EXPECT_EQ(std::string(text, sizeof text), times[i].second) << times[i].first;
+  }
 }
 
 TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "lua_fixture.h"
+#include "render/json_message.h"
 #include "render/message.h"
 
 namespace quelto::test {
@@ -27,7 +28,8 @@ class RenderStyle : public LuaTest {
     utils::render_arguments(L, base + 1, message, style);
     EXPECT_EQ(lua_gettop(L), top) << chunk;
     lua_settop(L, base);
-    return std::string(message.text());
+    std::string closed;
+    return std::string(utils::finished_text(message, style, closed));
   }
 
   void expect(const std::vector<Case>& cases, const utils::Style& style) {
@@ -48,7 +50,13 @@ TEST_F(RenderStyle, LineFormat) {
           {"{['two words'] = 1}", R"({["two words"] = 1})"},
           {"{[true] = 1}", "{[true] = 1}"},
           {"{[0.5] = false}", "{[0.5] = false}"},
-          {"{1e20, 0.1, -0.0}", "{1e+20, 0.1, -0}"},
+          // Floats exactly, as Lua reads them back: ".0" where the shortest
+          // form would read as an integer.
+          {"{1e20, 0.1, -0.0, 3.0, 2^53, 1/3, 0/0, 1/0, -1/0}",
+           "{1e+20, 0.1, -0.0, 3.0, 9007199254740992.0, 0.3333333333333333, 0/0, 1/0, -1/0}"},
+          {"1733668064.123456, ' ', 2^40 + 0.5", "1733668064.123456 1099511627776.5"},
+          {"{[0.1] = 1}, {[1/0] = 2}, {[2^63] = 3}, {[2^70] = 4}",
+           "{[0.1] = 1}{[1/0] = 2}{[9223372036854775808.0] = 3}{[1180591620717411303424.0] = 4}"},
           {"{_a1 = 1}", "{_a1 = 1}"},
           {"{['end'] = 1}", R"({["end"] = 1})"},
           {"{['1a'] = 1}", R"({["1a"] = 1})"},
@@ -71,10 +79,115 @@ TEST_F(RenderStyle, Escapes) {
       // surrogate, past U+10FFFF, a sequence cut short.
       {R"('\xff|\x80|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xe2\x82')",
        R"(\xff|\x80|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xe2\x82)"},
-      {R"('\xed\x9f\xbf|\xf4\x8f\xbf\xbf')", "\xed\x9f\xbf|\xf4\x8f\xbf\xbf"}};
+      {R"('\xed\x9f\xbf|\xf4\x8f\xbf\xbf')", "\xed\x9f\xbf|\xf4\x8f\xbf\xbf"},
+      // C1 controls (NEL, the 8-bit CSI), the line and paragraph separators
+      // and the bidirectional controls, byte by byte; their neighbours stay.
+      {R"('\u{85}|\u{9b}|\u{9f}|\u{a0}')", R"(\xc2\x85|\xc2\x9b|\xc2\x9f|)"
+                                           "\xc2\xa0"},
+      {R"('\u{2027}|\u{2028}|\u{2029}|\u{202A}|\u{202E}|\u{202F}')",
+       "\xe2\x80\xa7|"
+       R"(\xe2\x80\xa8|\xe2\x80\xa9|\xe2\x80\xaa|\xe2\x80\xae|)"
+       "\xe2\x80\xaf"},
+      {R"('\u{2065}|\u{2066}|\u{2069}|\u{206A}')",
+       "\xe2\x81\xa5|"
+       R"(\xe2\x81\xa6|\xe2\x81\xa9|)"
+       "\xe2\x81\xaa"}};
   expect(strings, {Format::Line});
   expect(strings, {Format::Dump, true});
   expect({{R"({'q"\\\n\0'})", R"({"q\"\\\n\x00"})"}}, {Format::Line});
+}
+
+TEST_F(RenderStyle, SortedKeys) {
+  const char* const table =
+      "{b = 1, [3] = 'c', a = {z = 1, y = 2, 'q'}, [1] = 'a', [-2] = 0, ['a b'] = 2, [0.5] = 5}";
+  expect({{table, R"({[-2] = 0, "a", [3] = "c", a = {"q", y = 2, z = 1}, ["a b"] = 2, b = 1, )"
+                  "[0.5] = 5}"}},
+         {Format::Line, false, 0, false, false, true});
+  expect({{table, R"({"msg":"","a":{"1":"q","y":2,"z":1},"a b":2,"b":1,)"
+                  R"("args":{"-2":0,"1":"a","3":"c","0.5":5}})"}},
+         {Format::Json, false, 0, false, false, true});
+}
+
+TEST_F(RenderStyle, Json) {
+  const std::string object = kObject;
+  expect(
+      {{"'user ', 'bob', ' logged in', {id = 42, 1.5}",
+        R"({"msg":"user bob logged in","id":42,"args":[1.5]})"},
+       {"", R"({"msg":""})"},
+       {"{}, {1, 2}, {1}", R"({"msg":"","args":[1,2]})"},
+       {"{1, 2}, {[4] = 'd'}", R"({"msg":"","args":{"1":1,"2":2,"4":"d"}})"},
+       {"{a = 1, b = 2}, {a = 3}", R"({"msg":"","b":2,"a":3})"},
+       {"{x = {{}, {1, nil, 3}, {1, 2, n = 2}, {[2] = 2}}}",
+        R"({"msg":"","x":[[],{"1":1,"3":3},{"1":1,"2":2,"n":2},{"2":2}]})"},
+       // The names of the record's own members go into args.
+       {"{msg = 'm', ok = 6}, {time = 1}, {level = 2}, {logger = 3}, {src = 4}, {args = 5}",
+        R"({"msg":"","ok":6,"args":{"msg":"m","time":1,"level":2,"logger":3,"src":4,"args":5}})"},
+       {"1, ' ', 2.5, ' ', 3.0, ' ', 0/0, ' ', -1/0, nil, true",
+        R"({"msg":"1 2.5 3.0 NaN -Infinityniltrue"})"},
+       {"{0/0, 1/0, -0.0, 2^63, [0.5] = 1, [true] = false}",
+        R"({"msg":"","args":{"1":"NaN","2":"Infinity","3":-0.0,"4":9223372036854775808.0,)"
+        R"("0.5":1,"true":false}})"},
+       {R"('q"\\\n\0\27\127\u{85}\u{2028}\u{202E}\xff caf\u{e9}')",
+        R"({"msg":"q\"\\\n\u0000\u001b\u007f\u0085\u2028\u202e)"
+        "\xef\xbf\xbd caf\xc3\xa9\"}"},
+       {R"({['k\n\xff'] = 's\t'})", R"({"msg":"","k\n)"
+                                    "\xef\xbf\xbd"
+                                    R"(":"s\t"})"},
+       {object + ", {o = " + object + "}", R"({"msg":"x\ny","o":"x\ny"})"},
+       {"(function() local t = {} t.self = t return t end)()",
+        R"({"msg":"","self":{"self":"<cycle>"}})"}},
+      {Format::Json});
+  run("f = print w = setmetatable({}, {__name = 'W\\n'})");
+  push("f");
+  const std::string f = "function: 0x" + address(-1);
+  push("w");
+  const std::string w = "W\\n: 0x" + address(-1);
+  lua_pop(L, 2);
+  EXPECT_EQ(render("f, {f, [w] = w}", {Format::Json}),
+            R"({"msg":")" + f + R"(","args":{"1":")" + f + R"(",")" + w + R"(":[]}})");
+}
+
+TEST_F(RenderStyle, JsonCutsStayValid) {
+  // The least bound is the shortest cut record, 21 bytes.
+  expect({{"string.rep('a', 30)", R"({"msg":"<truncated>"})"}}, {Format::Json, false, 11});
+  // Cut inside a string, where a value is due, where a member is due; never
+  // inside a character or an escape.
+  expect({{"string.rep('a', 60)", R"({"msg":"aaaaaaaaaaaaaaaaaaa<truncated>"})"},
+          {"'a', {list = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}}",
+           R"({"msg":"a","list":[1,2,3,"<truncated>"]})"},
+          {"'a', {k = {kk = string.rep('x', 30)}}", R"({"msg":"a","k":{"kk":"xxxx<truncated>"}})"},
+          {"'a', {k = {abcdefghijkl = 'a long enough text'}}",
+           R"({"msg":"a","k":{"<truncated>":true}})"},
+          {"string.rep('\\u{e9}', 20)",
+           "{\"msg\":\"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
+           "\xc3\xa9\xc3\xa9\xc3\xa9<truncated>\"}"},
+          {"'a' .. string.rep('\\n', 20)", R"({"msg":"a\n\n\n\n\n\n\n\n\n<truncated>"})"}},
+         {Format::Json, false, 40});
+  // A __tostring that gives no text ends the record, which is closed too.
+  expect({{"'a', setmetatable({}, {__tostring = function() return {} end}), 'b'",
+           R"({"msg":"a<truncated>"})"}},
+         {Format::Json});
+  struct Closed {
+    std::string text;
+    std::size_t bound;
+    std::string closed;
+  };
+  const Closed closed[] = {
+      {R"({"msg":"abc","k":[1,{"a":"xy)", 100, R"({"msg":"abc","k":[1,{"a":"xy<truncated>"}]})"},
+      {R"({"msg":"abc","k":[1,{"a":"xy)", 41, R"({"msg":"abc","k":[1,{"a":"<truncated>"}]})"},
+      {R"({"msg":"abc","k":[1,{"a":"xy)", 40, R"({"msg":"abc","k":[1,"<truncated>"]})"},
+      {R"({"msg":"abc","k":[1,{"a":"xy)", 34, R"({"msg":"abc","k":["<truncated>"]})"},
+      {R"({"msg":"abc","k":[1,{"a":"xy)", 30, R"({"msg":"abc<truncated>"})"},
+      {R"({"msg":"abc","k":12)", 31, R"({"msg":"abc","k":"<truncated>"})"},
+      {R"({"msg":"a\u00)", 100, R"({"msg":"a<truncated>"})"},
+      {R"({"msg":"a","ke)", 100, R"({"msg":"a","<truncated>":true})"},
+      {R"({"msg":"a","k":tru)", 100, R"({"msg":"a","k":"<truncated>"})"},
+  };
+  for (const Closed& c : closed) {
+    const std::string got = utils::close_json(c.text + "<truncated>", true, c.bound);
+    EXPECT_EQ(got, c.closed) << c.text;
+    EXPECT_LE(got.size(), c.bound) << c.text;
+  }
 }
 
 TEST_F(RenderStyle, EscapedDumpKeepsItsLines) {
