@@ -34,9 +34,10 @@ int luaopen_quelto_internal(struct lua_State* L);
  * rotated (logrotate's postrotate, SIGHUP), instead of
  * log4cpp::Appender::reopenAll(), which can run into a configuration half
  * made and misses appenders still in use. Returns 1 when every appender
- * reopened, 0 otherwise. It takes locks and allocates: call it from a thread
- * (one that waits for the signal with sigwait, say), never from a signal
- * handler. */
+ * reopened, 0 otherwise, and 0 when it gave up waiting (about 2 s: a record
+ * stuck in its appender, a configure that keeps it waiting). It takes locks
+ * and allocates: call it from a thread (one that waits for the signal with
+ * sigwait, say), never from a signal handler. */
 int quelto_internal_reopen(void);
 
 #ifdef __cplusplus

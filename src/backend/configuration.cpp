@@ -1,17 +1,29 @@
 #include "configuration.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <log4cpp/Appender.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/Configurator.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <new>
 
+#include "../lua/messages.h"
+#include "async_queue.h"
 #include "attachments.h"
+#include "busy.h"
 #include "category_snapshot.h"
+#include "lifecycle.h"
 #include "log4cpp_internals.h"
-#include "process_lock.h"
+#include "operation.h"
 #include "properties_file.h"
 #include "shared_appenders.h"
+#include "syslog_hosts.h"
+#include "texts.h"
 
 namespace quelto::backend {
 namespace {
@@ -58,6 +70,7 @@ void settle(const CategorySnapshot& before, bool failed) {
   } else {
     const Attachments now = current_attachments();
     note_shared_appenders(now);
+    note_attachments(now);
     attached = now.all();
   }
   for (log4cpp::Appender* appender : attached) {
@@ -93,29 +106,84 @@ void settle(const CategorySnapshot& before, bool failed) {
   }
 }
 
+// Keeps a reader of the FIFO at `path` open for its lifetime, so that
+// opening the FIFO for writing cannot wait for one.
+class FifoReader {
+ public:
+  FifoReader() = default;
+  ~FifoReader() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  /// False when `path` is a FIFO that no one reads. A FIFO with a reader
+  /// gets this one too, should that one leave before the file is opened.
+  bool open_for(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) return true;
+    const int probe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return errno != ENXIO;  // any other error, log4cpp's open meets at once
+    close(probe);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 void configure_from_file(const std::string& path) {
-  // Read, checked and copied before the lock: nothing here waits on a file
-  // while every other thread waits on the lock.
-  const PropertiesFile properties = read_properties(path);
+  // Read, checked, resolved and copied before the lock: nothing here waits
+  // on a file or a name lookup while other threads wait on the lock.
+  const Deadline deadline = Deadline::operation();
+  PropertiesFile properties = read_properties(path);
+  resolve_syslog_hosts(properties, deadline);
   const MemoryFile file(properties.text);
-  const ExclusiveUse alone;
-  const CategorySnapshot before(properties.categories);
   try {
-    log4cpp::PropertyConfigurator::configure(file.path());
-  } catch (...) {
-    settle(before, true);
-    throw;
+    const Operation alone("configure", deadline);
+    prepare_queue(properties.settings.async);
+    const CategorySnapshot before(properties.categories);
+    try {
+      log4cpp::PropertyConfigurator::configure(file.path());
+    } catch (...) {
+      after_first_configuration();
+      settle(before, true);
+      throw;
+    }
+    after_first_configuration();
+    settle(before, false);
+    use_prepared_queue();
+  } catch (const GaveUp& e) {
+    throw log4cpp::ConfigureFailure(e.what());
   }
-  settle(before, false);
 }
 
-bool reopen_appenders() {
-  const ExclusiveUse alone;  // no configuration is making appenders meanwhile
-  bool reopened = true;
-  for (log4cpp::Appender* appender : current_attachments().all()) reopened &= appender->reopen();
-  return reopened;
+bool reopen_appenders(std::string& problems) {
+  const auto add = [&problems](const std::string& problem) {
+    problems += (problems.empty() ? "" : "; ") + problem;
+  };
+  try {
+    const Operation alone("reopen", Deadline::operation());
+    bool reopened = true;
+    for (log4cpp::Appender* appender : current_attachments().all()) {
+      const std::string* file = file_name(*appender);
+      FifoReader reader;
+      if (file != nullptr && !reader.open_for(*file)) {
+        add(filled(messages::kFifoWithoutReader, appender->getName().c_str(), file->c_str()));
+        reopened = false;
+      } else if (!appender->reopen()) {
+        add(filled(messages::kNotReopened, appender->getName().c_str()));
+        reopened = false;
+      }
+    }
+    return reopened;
+  } catch (const GaveUp& e) {
+    add(e.what());
+    return false;
+  }
 }
 
 }  // namespace quelto::backend

@@ -23,16 +23,20 @@
 namespace quelto::backend {
 
 /// Sets log4cpp up from the properties file at `path`: reads and checks the
-/// file first (read_properties), then configures from that text holding the
-/// process-wide lock alone, and releases the appenders of earlier
-/// configurations that are now attached to no category. Throws what
-/// read_properties or log4cpp's configurator throws
-/// (`log4cpp::ConfigureFailure` for a file it rejects), having put every
-/// category back as it was before the call.
+/// file first (read_properties) and resolves its syslog hosts, then, the
+/// queue written out, configures from that text holding the process-wide
+/// lock alone, releases the appenders of earlier configurations that are now
+/// attached to no category, and applies the module's own settings. Throws
+/// what read_properties or log4cpp's configurator throws
+/// (`log4cpp::ConfigureFailure` for a file it rejects, or for a wait it gave
+/// up), having put every category back as it was before the call.
 void configure_from_file(const std::string& path);
 
-/// Reopens every appender attached to any category (for log rotation),
-/// holding the process-wide lock alone. True when each one reopened.
-bool reopen_appenders();
+/// Reopens every appender attached to any category (for log rotation), the
+/// queue written out first, holding the process-wide lock alone. True when
+/// each one reopened; otherwise `problems` says why, one "; " apart. A file
+/// appender whose file is now a FIFO with no reader keeps its old
+/// descriptor: opening it would wait for a reader for ever.
+bool reopen_appenders(std::string& problems);
 
 }  // namespace quelto::backend

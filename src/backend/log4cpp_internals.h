@@ -10,9 +10,18 @@
 // API at run time, which catches a library that does not match its header.
 #pragma once
 
+#include <pthread.h>
+
+#include <map>
+#include <string>
+#include <string_view>
+
 namespace log4cpp {
 class Appender;
 class Category;
+class HierarchyMaintainer;
+struct LoggingEvent;
+class TimeStamp;
 }  // namespace log4cpp
 
 namespace quelto::backend {
@@ -28,5 +37,31 @@ int chained_priority(const log4cpp::Category& category) noexcept;
 /// appender's constructor does, and its destructor undoes by name). Throws
 /// what inserting into a map throws.
 void register_appender(log4cpp::Appender* appender);
+
+/// The mutex that log4cpp holds around a category's appenders: while they
+/// change, and across every write of a record to them
+/// (`Category::callAppenders`), the host's own records included.
+pthread_mutex_t& category_mutex(const log4cpp::Category& category) noexcept;
+
+/// The map of every category by name that `maintainer` keeps, and the mutex
+/// that guards it.
+std::map<std::string, log4cpp::Category*>& category_map(log4cpp::HierarchyMaintainer& maintainer);
+pthread_mutex_t& category_map_mutex(log4cpp::HierarchyMaintainer& maintainer) noexcept;
+
+/// The file that a FileAppender (RollingFileAppender, DailyRollingFileAppender)
+/// opens by name; null for any other appender, and for one made on a
+/// descriptor.
+const std::string* file_name(const log4cpp::Appender& appender) noexcept;
+
+/// Makes `event` carry a record that another thread logged: what it says,
+/// and what the layouts show of the thread that logged it (`%t`, `%x`, `%d`).
+/// log4cpp makes every member of an event but the priority and the time
+/// const, and its constructor takes the thread's name from the thread that
+/// runs it; the thread that writes queued records builds one event, once,
+/// and refills it for each record before any appender sees it (see the
+/// definition). Throws what allocating throws.
+void refill_event(log4cpp::LoggingEvent& event, const std::string& category,
+                  std::string_view message, std::string_view ndc, std::string_view thread,
+                  int priority, const log4cpp::TimeStamp& time);
 
 }  // namespace quelto::backend

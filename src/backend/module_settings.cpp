@@ -1,7 +1,7 @@
 #include "module_settings.h"
 
-#include <array>
 #include <charconv>
+#include <array>
 #include <log4cpp/Configurator.hh>
 
 #include "../lua/messages.h"

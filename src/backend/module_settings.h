@@ -13,11 +13,19 @@
 #include <string>
 #include <string_view>
 
+#include "async_queue.h"
+
 namespace quelto::backend {
 
 /// What a properties file's module keys set; what a file leaves out keeps
 /// its default here.
-struct ModuleSettings {};
+///
+///   quelto.async = true|false            the asynchronous mode (async_queue.h)
+///   quelto.async.queue = 16..1048576     its ring's size, in records
+///   quelto.async.when_full = block|drop  what a call does when the ring is full
+struct ModuleSettings {
+  AsyncSettings async;
+};
 
 /// Reads the property `key` = `value` (as log4cpp's reader takes them) into
 /// `settings` when it is a module key, as `configure` does for every line of

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <log4cpp/Configurator.hh>
+#include <map>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -105,6 +107,55 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
 }
 
 }  // namespace
+
+namespace {
+
+// `value` with each "${name}" replaced as log4cpp's reader replaces it: by
+// the environment's variable, else by the property `name` read so far, else
+// by nothing; "${" with no "}" after it stays as it is.
+std::string substituted(std::string_view value, const std::map<std::string, std::string>& read) {
+  std::string result;
+  std::size_t left = 0;
+  for (std::size_t open; (open = value.find("${", left)) != std::string_view::npos;) {
+    result.append(value.substr(left, open - left));
+    const std::size_t close = value.find('}', open + 2);
+    if (close == std::string_view::npos) {
+      left = open;
+      break;
+    }
+    const std::string name(value.substr(open + 2, close - open - 2));
+    if (name == "${") {
+      result += "${";
+    } else if (const char* variable = std::getenv(name.c_str())) {
+      result += variable;
+    } else if (const auto found = read.find(name); found != read.end()) {
+      result += found->second;
+    }
+    left = close + 1;
+  }
+  result.append(value.substr(left));
+  return result;
+}
+
+}  // namespace
+
+std::vector<PropertyLine> log4cpp_properties(const std::string& text) {
+  std::vector<PropertyLine> lines;
+  std::map<std::string, std::string> read;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = logical_line(std::string_view(text).substr(start, end - start));
+    if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
+      std::string value = substituted(property->value, read);
+      const auto [at, first] = read.emplace(std::string(property->key), value);
+      if (first) lines.push_back({at->first, std::move(value), start, end});
+    }
+    start = end + 1;
+  }
+  return lines;
+}
 
 PropertiesFile check_properties(std::string text, const std::string& source) {
   PropertiesFile file{std::move(text), {}, {}, {}};

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "module_settings.h"
 
@@ -54,6 +55,21 @@ struct Property {
   std::string_view value;
 };
 std::optional<Property> property_of(std::string_view line, const char* space);
+
+/// A property of a file as log4cpp's reader keeps it: its key, its value with
+/// each "${name}" filled in as log4cpp fills it (from the environment, else
+/// from a property of an earlier line), and where its line is in the text
+/// ([start, end), without the newline).
+struct PropertyLine {
+  std::string key;
+  std::string value;
+  std::size_t start;
+  std::size_t end;
+};
+
+/// The properties of `text`, the first line of each key only (log4cpp keeps
+/// that one), in the order of their lines. Throws what allocating throws.
+std::vector<PropertyLine> log4cpp_properties(const std::string& text);
 
 /// A private file in memory holding a text, which log4cpp opens by name.
 class MemoryFile {

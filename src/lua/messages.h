@@ -13,6 +13,23 @@ inline constexpr char kConfigureNoFile[] = "File %s does not exist";  // log4cpp
 inline constexpr char kConfigureNotRegular[] = "File %s is not a regular file";
 inline constexpr char kConfigureTooLarge[] = "File %s is larger than %ld bytes";
 inline constexpr char kConfigureTooDeep[] = "File %s names a category of more than %d levels";
+// Operations that give up waiting (configure's after kConfigureFailure).
+inline constexpr char kGaveUpOnRecord[] =
+    "%s gave up after %d s waiting for a record being written to %s";
+inline constexpr char kGaveUpOnTurn[] =
+    "%s gave up after %d s waiting for another configure, reopen or set_priority";
+inline constexpr char kProcessExiting[] = "%s: the process is exiting";
+inline constexpr char kFifoWithoutReader[] =
+    "appender '%s' was not reopened: %s is a FIFO with no reader";
+inline constexpr char kNotReopened[] = "appender '%s' did not reopen";
+inline constexpr char kSyslogHostUnresolved[] =
+    "appender '%s': syslogHost '%s' does not resolve to an IPv4 address";
+inline constexpr char kSyslogHostTimedOut[] =
+    "appender '%s': syslogHost '%s' did not resolve within %d s";
+
+// The asynchronous mode's notice, in the queue (async_queue.h).
+inline constexpr char kDroppedRecords[] = "%llu records dropped: the log queue was full";
+
 // The module's own keys of a properties file (after kConfigureFailure).
 inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
 inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";

@@ -1,6 +1,10 @@
 // The entry points: `luaopen_quelto_internal` registers the logger metatable
 // and returns the module table; `quelto_internal_reopen` serves C++ hosts.
+#include <string>
+
 #include "../backend/configuration.h"
+#include "../backend/lifecycle.h"
+#include "../lua/guard.h"
 #include "category_methods.h"
 #include "fast_methods.h"
 #include "logger.h"
@@ -24,6 +28,10 @@ const luaL_Reg kModuleFunctions[] = {
 extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lua_State* L) {
   // First: in the wrong interpreter even the registration below could go wrong.
   quelto::lua::check_interpreter(L);
+  quelto::lua::guarded(L, [] {
+    quelto::backend::on_module_load();  // the exit handler, once per process
+    return 0;
+  });
   luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
@@ -42,7 +50,8 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
 
 extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(void) {
   try {
-    return quelto::backend::reopen_appenders() ? 1 : 0;
+    std::string problems;
+    return quelto::backend::reopen_appenders(problems) ? 1 : 0;
   } catch (...) {
     return 0;  // no memory to list the appenders: none was reopened
   }

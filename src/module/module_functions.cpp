@@ -32,13 +32,14 @@ int configure(lua_State* L) {
 }
 
 int reopen(lua_State* L) {
-  bool reopened = false;
-  lua::guarded(L, [&reopened] {
-    reopened = backend::reopen_appenders();
-    return 0;
+  return lua::guarded(L, [L] {
+    std::string problems;
+    const bool reopened = backend::reopen_appenders(problems);
+    lua_pushboolean(L, reopened);  // raises nothing: LUA_MINSTACK slots are free
+    if (reopened) return 1;
+    lua::detail::push_text(L, problems.c_str());  // or, short of memory, that error
+    return 2;
   });
-  lua_pushboolean(L, reopened);
-  return 1;
 }
 
 int get_log(lua_State* L) {

@@ -8,7 +8,8 @@ namespace quelto {
 /// configure(path): sets log4cpp up from a properties file.
 int configure(lua_State* L);
 
-/// reopen(): reopens every appender attached to a category; true when all did.
+/// reopen(): reopens every appender attached to a category; true when all
+/// did, else false and what went wrong.
 int reopen(lua_State* L);
 
 /// get_log([name [, options]]): a new logger for the root category (nil) or a

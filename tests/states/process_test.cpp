@@ -120,54 +120,100 @@ TEST(Fork, AChildForkedWhileOthersConfigureCanLog) {
   EXPECT_EQ(written, (std::map<std::string, int>{{"child 1", kForks}}));
 }
 
-// The way out of `main` that the guide gives: every thread that logs is
-// stopped and joined, then the process exits and log4cpp's static
-// destructors run. Runs in a program of its own (this one, started again
-// with QUELTO_EXIT_LOG set), so that they do run.
-TEST(Exit, ThreadsJoinedBeforeExit) {
-  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
-  if (log_file != nullptr) {
-    LuaHost host;
-    ScratchDir dir;
-    if (host.run(kConfigureChunk, dir.write("e.properties", file_properties("fe", log_file))) !=
-        "ok") {
-      std::_Exit(2);
-    }
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&stop] {
-        LuaHost own;
-        while (!stop) own.run(kLogChunk, log_args("exit", "w", 50));
-      });
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    stop = true;
-    for (std::thread& thread : threads) thread.join();
-    std::exit(0);  // as a return from main: every static destructor runs
-  }
+// Starts this program again to run `test` alone, with QUELTO_EXIT_LOG set
+// to `log`: a test of the way out of `main` runs in a process of its own,
+// so that the static destructors do run. Its wait status.
+int run_alone(const std::string& test, const std::string& log) {
+  const std::string variable = "QUELTO_EXIT_LOG=" + log;
+  std::vector<char*> env{const_cast<char*>(variable.c_str())};
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  env.push_back(nullptr);
+  std::string filter = "--gtest_filter=" + test;
+  char self[] = "/proc/self/exe";
+  char* argv[] = {self, filter.data(), nullptr};
+  posix_spawn_file_actions_t quiet;  // its own test report is not this one's
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
+  posix_spawn_file_actions_destroy(&quiet);
+  int status = -1;
+  if (spawned == 0) waitpid(pid, &status, 0);
+  return status;
+}
+
+// How many of twenty runs of `test` did not exit with status 0.
+int failed_runs(const std::string& test) {
   ScratchDir dir;
   int failed = 0;
   for (int run = 0; run < 20; ++run) {
-    const std::string log = "QUELTO_EXIT_LOG=" + dir.path("exit.log");
-    std::vector<char*> env{const_cast<char*>(log.c_str())};
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-    env.push_back(nullptr);
-    char filter[] = "--gtest_filter=Exit.ThreadsJoinedBeforeExit";
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, filter, nullptr};
-    posix_spawn_file_actions_t quiet;  // its own test report is not this one's
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&quiet);
-    ASSERT_EQ(spawned, 0);
-    int status = -1;
-    waitpid(pid, &status, 0);
+    const int status = run_alone(test, dir.path("exit.log"));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
   }
-  EXPECT_EQ(failed, 0);
+  return failed;
+}
+
+// The way out of `main` that the guide gives: every thread that logs is
+// stopped and joined, then the process exits and log4cpp's static
+// destructors run.
+TEST(Exit, ThreadsJoinedBeforeExit) {
+  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
+  if (log_file == nullptr) {
+    EXPECT_EQ(failed_runs("Exit.ThreadsJoinedBeforeExit"), 0);
+    return;
+  }
+  LuaHost host;
+  ScratchDir dir;
+  if (host.run(kConfigureChunk, dir.write("e.properties", file_properties("fe", log_file))) !=
+      "ok") {
+    std::_Exit(2);
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&stop] {
+      LuaHost own;
+      while (!stop) own.run(kLogChunk, log_args("exit", "w", 50));
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  std::exit(0);  // as a return from main: every static destructor runs
+}
+
+// A host that does not stop its threads: `main` returns while four threads
+// log, look categories up, set priorities and configure, and log4cpp's
+// static destructors run meanwhile. The process must still exit cleanly.
+TEST(Exit, ThreadsStillRunningAsMainReturns) {
+  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
+  if (log_file == nullptr) {
+    EXPECT_EQ(failed_runs("Exit.ThreadsStillRunningAsMainReturns"), 0);
+    return;
+  }
+  static ScratchDir dir;  // the threads use its files to the end
+  static const std::string file = dir.write("e.properties", file_properties("fe", log_file));
+  if (LuaHost().run(kConfigureChunk, file) != "ok") std::_Exit(2);
+  constexpr const char* kChunks[] = {
+      kLogChunk,
+      kLogChunk,
+      R"(for k = 1, 50 do
+           local log = q.get_log("exit.n" .. k)
+           log:set_priority(k % 2 == 0 and "DEBUG" or nil)
+           log:info(log:is_enabled("INFO"), log:get_name())
+         end
+         return "ok")",
+      R"(q.configure(...) q.reopen() return "ok")",
+  };
+  for (const char* chunk : kChunks) {
+    std::thread([chunk] {
+      LuaHost own;  // never closed: the thread runs until the process ends
+      const std::string arg = chunk == kLogChunk ? log_args("exit", "w", 50) : file;
+      for (;;) own.run(chunk, arg);
+    }).detach();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::exit(0);  // as a return from main
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Configuring again: what a new configuration replaces is released, and
 // nothing else is.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <log4cpp/Category.hh>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backend/log4cpp_internals.h"
@@ -258,6 +261,42 @@ TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
   log4cpp::Category::getInstance("cfg.other").info("other");
   EXPECT_EQ(read("kept.log") + read("other.log"), "kept\nother\n");
   EXPECT_EQ(read("kept.log.1") + read("other.log.1"), "");
+}
+
+TEST_F(Configuration, ReopenKeepsTheFileOfAnAppenderWhoseNameIsNowAFifoWithNoReader) {
+  const std::string rotated = properties(
+      "rot.properties", "log4cpp.category.cfg.rot=INFO, fr\n" + file_appender("fr", "r.log"));
+  ASSERT_EQ(configure(rotated), "");
+  log4cpp::Category& category = log4cpp::Category::getInstance("cfg.rot");
+  fs::rename(dir_ / "r.log", dir_ / "r.log.1");
+  const std::string fifo = (dir_ / "r.log").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> returned{false};
+  std::thread rescue([&] {  // should reopen wait for a reader, one comes after 5 s
+    for (int ms = 0; ms < 5000 && !returned; ++ms) usleep(1000);
+    if (!returned) close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  });
+  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+  returned = true;
+  rescue.join();
+  EXPECT_FALSE(lua_toboolean(L, -2));
+  EXPECT_STREQ(lua_tostring(L, -1),
+               ("appender 'fr' was not reopened: " + fifo + " is a FIFO with no reader").c_str());
+  lua_settop(L, 0);
+  category.info("old file");
+  EXPECT_EQ(read("r.log.1"), "old file\n");
+  // Once the FIFO has a reader, the appender opens it.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+  EXPECT_TRUE(lua_toboolean(L, -1));
+  lua_settop(L, 0);
+  category.info("fifo");
+  char got[16] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 5);
+  EXPECT_STREQ(got, "fifo\n");
+  fs::remove(fifo);
+  ASSERT_EQ(configure(rotated), "");  // the FIFO's appender released before its reader goes
+  close(reader);
 }
 
 // The private members the module reads, against log4cpp's public answers: a
