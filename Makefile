@@ -104,6 +104,7 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
 	$(BENCH_BUILD)/bench/threads_bench $(abspath $(BENCH_BUILD))
+	$(BENCH_BUILD)/bench/async_bench $(abspath $(BENCH_BUILD))
 	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
 	@set -e; for lua in 5.4 luajit; do \
 	  cmake -S . -B $(BENCH_BUILD)-$$lua -DQUELTO_LUA=$$lua -DQUELTO_TESTS=OFF -DQUELTO_HOST=OFF \

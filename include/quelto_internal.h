@@ -40,6 +40,14 @@ int luaopen_quelto_internal(struct lua_State* L);
  * sigwait, say), never from a signal handler. */
 int quelto_internal_reopen(void);
 
+/* Waits until every record queued before the call is written: what a host
+ * calls before it hands a log file on, say. Returns 1 once they are (at once
+ * when the properties file did not set quelto.async = true), 0 when that took
+ * longer than the module's bound on waits (about 2 s: a sink that does not
+ * drain). Call it from a thread, never from a signal handler or from an
+ * appender. */
+int quelto_internal_flush(void);
+
 #ifdef __cplusplus
 }
 #endif

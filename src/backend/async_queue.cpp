@@ -324,6 +324,7 @@ bool wait_for_records() noexcept {
 }
 
 void* writer_main(void*) {
+  pthread_setname_np(pthread_self(), "quelto-writer");  // as ps and gdb show it
   try {
     log4cpp::LoggingEvent event("", "", "", log4cpp::Priority::NOTSET);
     ThreadName names;
@@ -337,11 +338,12 @@ void* writer_main(void*) {
           if (slot == nullptr) break;
           write_slot(*slot, event, names);
           ring->release(*slot);
+          // Now, not after the batch: the next record may stand still.
+          wake(room);
+          wake(flushing);
           if (exclusive_waiting()) break;  // a configuration gets in between two records
         }
       }
-      wake(room);
-      wake(flushing);
     }
   } catch (...) {  // no memory for the event: the records go out synchronously
   }
@@ -369,10 +371,7 @@ bool ensure_writer() noexcept {
   const bool started = pthread_create(&thread, &attributes, writer_main, nullptr) == 0;
   pthread_attr_destroy(&attributes);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  if (started) {
-    pthread_setname_np(thread, "quelto-writer");
-    writer.running.store(true, memory_order_release);
-  }
+  if (started) writer.running.store(true, memory_order_release);
   return started;
 }
 
@@ -409,10 +408,10 @@ void write_rest(Ring& ring, std::uint64_t end) noexcept {
       }
       write_slot(*slot, event, names);
       ring.release(*slot);
+      wake(flushing);
     }
   } catch (...) {  // no memory for an event: what is left stays unwritten
   }
-  wake(flushing);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The entry points: `luaopen_quelto_internal` registers the logger metatable
-// and returns the module table; `quelto_internal_reopen` serves C++ hosts.
+// and returns the module table; `quelto_internal_reopen` and
+// `quelto_internal_flush` serve C++ hosts.
 #include <string>
 
+#include "../backend/async_queue.h"
 #include "../backend/configuration.h"
 #include "../backend/lifecycle.h"
 #include "../lua/guard.h"
@@ -20,6 +22,8 @@ const luaL_Reg kModuleFunctions[] = {
     {"get_priority_map", quelto::get_priority_map},
     {"set_defaults", quelto::set_defaults},
     {"reopen", quelto::reopen},
+    {"flush", quelto::flush},
+    {"stats", quelto::stats},
     {nullptr, nullptr},
 };
 
@@ -40,7 +44,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kCategoryMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
-  lua_createtable(L, 0, 6);
+  lua_createtable(L, 0, 8);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
   lua_pushliteral(L, QUELTO_VERSION);  // the build's, from CMakeLists.txt
@@ -55,4 +59,8 @@ extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(voi
   } catch (...) {
     return 0;  // no memory to list the appenders: none was reopened
   }
+}
+
+extern "C" __attribute__((visibility("default"))) int quelto_internal_flush(void) {
+  return quelto::backend::flush_records(quelto::backend::Deadline::operation()) ? 1 : 0;
 }

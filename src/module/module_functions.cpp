@@ -7,6 +7,7 @@
 #include <log4cpp/Priority.hh>
 #include <string>
 
+#include "../backend/async_queue.h"
 #include "../backend/categories.h"
 #include "../backend/configuration.h"
 #include "../backend/priorities.h"
@@ -40,6 +41,21 @@ int reopen(lua_State* L) {
     lua::detail::push_text(L, problems.c_str());  // or, short of memory, that error
     return 2;
   });
+}
+
+int flush(lua_State* L) {
+  lua_pushboolean(L, backend::flush_records(backend::Deadline::operation()));
+  return 1;
+}
+
+int stats(lua_State* L) {
+  const backend::QueueStats now = backend::queue_stats();
+  lua_createtable(L, 0, 2);
+  lua_pushinteger(L, static_cast<lua_Integer>(now.queued));
+  lua_setfield(L, -2, "queued");
+  lua_pushinteger(L, static_cast<lua_Integer>(now.dropped));
+  lua_setfield(L, -2, "dropped");
+  return 1;
 }
 
 int get_log(lua_State* L) {

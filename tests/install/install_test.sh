@@ -91,11 +91,11 @@ else
   pass "the installed module links no liblua"
 fi
 
-# 6. Its exported symbols are the entry point and the hosts' reopen
+# 6. Its exported symbols are the entry point and the hosts' flush and reopen
 #    (for a host whose scripts load the module): compat-5.3's functions, where
 #    it is compiled in, and the C++ library's template statics stay inside.
-expect_eq "the installed module exports the entry point and reopen alone" \
-  "$(printf 'luaopen_quelto_internal\nquelto_internal_reopen')" \
+expect_eq "the installed module exports the entry point, flush and reopen alone" \
+  "$(printf 'luaopen_quelto_internal\nquelto_internal_flush\nquelto_internal_reopen')" \
   "$(nm -D --defined-only "$module" | awk '$2 != "w" && $2 != "V" && $2 != "W" { print $3 }' | sort)"
 
 # 7. One version everywhere: the project's, in the versioned rockspec, the

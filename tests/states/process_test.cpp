@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,8 +192,11 @@ TEST(Exit, ThreadsStillRunningAsMainReturns) {
     EXPECT_EQ(failed_runs("Exit.ThreadsStillRunningAsMainReturns"), 0);
     return;
   }
-  static ScratchDir dir;  // the threads use its files to the end
-  static const std::string file = dir.write("e.properties", file_properties("fe", log_file));
+  // Beside the log, in the directory of the test that started this one: the
+  // threads read it to the end, after every static destructor has run.
+  const std::string log(log_file);
+  const std::string file = log.substr(0, log.rfind('/')) + "/e.properties";
+  std::ofstream(file) << file_properties("fe", log_file);
   if (LuaHost().run(kConfigureChunk, file) != "ok") std::_Exit(2);
   constexpr const char* kChunks[] = {
       kLogChunk,
@@ -206,14 +210,55 @@ TEST(Exit, ThreadsStillRunningAsMainReturns) {
       R"(q.configure(...) q.reopen() return "ok")",
   };
   for (const char* chunk : kChunks) {
-    std::thread([chunk] {
+    const std::string arg = chunk == kLogChunk ? log_args("exit", "w", 50) : file;
+    std::thread([chunk, arg] {
       LuaHost own;  // never closed: the thread runs until the process ends
-      const std::string arg = chunk == kLogChunk ? log_args("exit", "w", 50) : file;
       for (;;) own.run(chunk, arg);
     }).detach();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   std::exit(0);  // as a return from main
+}
+
+// The asynchronous mode: `main` returns with records still queued (the
+// sink, a pipe, is read only once every record is logged), and they are
+// written before log4cpp's teardown.
+TEST(Exit, QueuedRecordsAreWrittenAsMainReturns) {
+  constexpr int kRecords = 20000;
+  const char* sink = std::getenv("QUELTO_EXIT_LOG");
+  if (sink == nullptr) {
+    ScratchDir dir;
+    for (int run = 0; run < 3; ++run) {
+      const StalledPipe pipe(dir.path("sink" + std::to_string(run)));
+      std::atomic<bool> exited{false};
+      std::string written;
+      std::thread reader([&] {
+        while (!exited && read_file(pipe.path() + ".queued").empty()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (!exited) written += pipe.read_some(65536);
+      });
+      EXPECT_EQ(run_alone("Exit.QueuedRecordsAreWrittenAsMainReturns", pipe.path()), 0);
+      exited = true;
+      reader.join();
+      for (std::string more; !(more = pipe.read_some(65536)).empty();) written += more;
+      std::map<std::string, int> want;
+      for (int k = 1; k <= kRecords; ++k) want["q " + std::to_string(k)] = 1;
+      EXPECT_EQ(count_records({written}), want) << "run " << run;
+      EXPECT_GT(std::stol("0" + read_file(pipe.path() + ".queued")), 0) << "none queued at exit";
+    }
+    return;
+  }
+  LuaHost host;
+  ScratchDir dir;
+  const std::string properties =
+      "quelto.async = true\nquelto.async.queue = 65536\n" + file_properties("fq", sink);
+  if (host.run(kConfigureChunk, dir.write("q.properties", properties)) != "ok" ||
+      host.run(kLogChunk, log_args("", "q", kRecords)) != "ok") {
+    std::_Exit(2);
+  }
+  std::ofstream(std::string(sink) + ".queued") << host.run("return q.stats().queued");
+  std::exit(0);  // as a return from main, with records still queued
 }
 
 }  // namespace

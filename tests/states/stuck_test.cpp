@@ -29,47 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// A FIFO with one reader that reads nothing until told to: a write into it
-/// blocks once the pipe is full.
-class StalledPipe {
- public:
-  explicit StalledPipe(std::string path) : path_(std::move(path)) {
-    if (mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-    reader_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
-  }
-  ~StalledPipe() { close(reader_); }
-  const std::string& path() const { return path_; }
-
-  /// Waits (10 s at most) until the pipe holds 32 KiB or more and takes no
-  /// more for 100 ms: a writer is stuck.
-  bool wait_until_full() const {
-    int before = -1;
-    for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end;) {
-      int held = 0;
-      if (ioctl(reader_, FIONREAD, &held) == 0 && held >= 32768 && held == before) return true;
-      before = held;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
-  /// Reads what comes until `done`, from the time `start` is set or, should
-  /// the test's operations wait for ever on the stuck writer, from 15 s on.
-  void drain(const std::atomic<bool>& start, const std::atomic<bool>& done) const {
-    const auto late = Clock::now() + std::chrono::seconds(15);
-    while (!start && Clock::now() < late) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    char block[65536];
-    while (!done) {
-      if (read(reader_, block, sizeof block) <= 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    }
-  }
-
- private:
-  std::string path_;
-  int reader_;
-};
-
 /// Root at DEBUG into `free.log`; the category `stuck` alone into `fifo`
 /// through the appender `p`.
 std::string stuck_properties(const ScratchDir& dir, const std::string& fifo) {
@@ -127,7 +86,7 @@ class FreeLogger {
 
 TEST(Stuck, ARecordStuckInAPipeHoldsUpNothingElse) {
   ScratchDir dir;
-  const StalledPipe pipe(dir.path("stuck.fifo"));
+  StalledPipe pipe(dir.path("stuck.fifo"));
   LuaHost host;
   ASSERT_EQ(
       host.run(kConfigureChunk, dir.write("s.properties", stuck_properties(dir, pipe.path()))),
@@ -178,7 +137,7 @@ TEST(Stuck, ARecordStuckInAPipeHoldsUpNothingElse) {
 // change that category gives up instead of waiting inside log4cpp.
 TEST(Stuck, AHostRecordStuckInItsCategoryMakesConfigureGiveUp) {
   ScratchDir dir;
-  const StalledPipe pipe(dir.path("host.fifo"));
+  StalledPipe pipe(dir.path("host.fifo"));
   LuaHost host;
   const std::string stuck = dir.write("s.properties", stuck_properties(dir, pipe.path()));
   ASSERT_EQ(host.run(kConfigureChunk, stuck), "ok");

@@ -230,9 +230,27 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
   const std::string too_deep = properties("too_deep.properties", deep + "d.d=INFO\n");
   const std::string unknown = properties("unknown.properties", " log4cpp.quelto.asink = true\n");
   const std::string not_ours = properties("not_ours.properties", "quelto=1\nqueltox.y=2\n");
+  const auto keyed = [this](const std::string& name, const std::string& line) {
+    return properties(name, line + "\n");
+  };
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
       {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
+      {keyed("a.properties", "quelto.async = yes"),
+       "log4cpp configure failure: key 'quelto.async' must be true or false, got 'yes'"},
+      {keyed("q.properties", "log4cpp.quelto.async.queue = 15"),
+       "log4cpp configure failure: key 'quelto.async.queue' must be an integer from 16 to "
+       "1048576, got '15'"},
+      {keyed("r.properties", "quelto.async.queue=1048577"),
+       "log4cpp configure failure: key 'quelto.async.queue' must be an integer from 16 to "
+       "1048576, got '1048577'"},
+      {keyed("w.properties", "quelto.async.when_full = wait"),
+       "log4cpp configure failure: key 'quelto.async.when_full' must be block or drop, got "
+       "'wait'"},
+      {keyed("ok.properties",
+             "quelto.async = false\nquelto.async.queue = 16\n"
+             "quelto.async.when_full = drop"),
+       ""},
       {not_ours, ""},
       {fifo, prefix + fifo + " is not a regular file"},
       {"/dev/zero", prefix + "/dev/zero is not a regular file"},
