@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <charconv>
@@ -63,15 +64,13 @@ enum class Pushed { queued, dropped, refused };
 // A tail with this bit set takes no more records: the ring is out of use.
 constexpr std::uint64_t kClosed = std::uint64_t{1} << 63;
 
-// Those that wait on a ring, whichever it is: callers for room (`block`),
-// `flush` for its records to be written.
+// The callers that wait for room in a ring (`block`), whichever it is.
 struct Waiters {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
   std::atomic<std::uint32_t> count{0};
 };
 Waiters room;
-Waiters flushing;
 
 void wake(Waiters& waiters) noexcept {
   std::atomic_thread_fence(memory_order_seq_cst);  // after what they wait for changed
@@ -80,21 +79,55 @@ void wake(Waiters& waiters) noexcept {
   pthread_cond_broadcast(&waiters.cond);
 }
 
+// Those that wait for the records before a position to be written (`flush`),
+// and the earliest such position: the writer wakes them when it gets there,
+// not at every record.
+constexpr std::uint64_t kNoFlush = ~std::uint64_t{0};
+struct Flushers {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  std::atomic<std::uint64_t> earliest{kNoFlush};
+};
+Flushers flushers;
+
+// After the records before `written` were written.
+void wake_flushers(std::uint64_t written) noexcept {
+  std::atomic_thread_fence(memory_order_seq_cst);  // `written`, before the wish
+  if (written < flushers.earliest.load(memory_order_relaxed)) return;
+  const MutexUse use(flushers.mutex);
+  flushers.earliest.store(kNoFlush, memory_order_relaxed);  // each waiting one asks again
+  pthread_cond_broadcast(&flushers.cond);
+}
+
 // Records dropped since the module was loaded, and those no notice told of yet.
 std::atomic<std::uint64_t> dropped_total{0};
 std::atomic<std::uint64_t> unreported{0};
 
 class Ring {
  public:
-  // Maps the slots: zeroed pages, which the system commits on first use.
+  // Maps the slots, zeroed, each page in memory at once: a call that found
+  // its slot's page missing would wait for the system to supply it (some
+  // systems take MAP_POPULATE as a hint only: each page is written too).
   static Ring* make(std::uint32_t records) {
-    void* slots = mmap(nullptr, std::size_t{records} * sizeof(Slot), PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const std::size_t bytes = std::size_t{records} * sizeof(Slot);
+    void* slots = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (slots == MAP_FAILED) throw std::bad_alloc();
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    for (std::size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(slots)[at] = 0;
     return new Ring(records, static_cast<Slot*>(slots));  // never freed: see async_queue.h
   }
 
   std::uint32_t records() const { return static_cast<std::uint32_t>(size_); }
+
+  // How many records the writer frees before it wakes the callers that wait
+  // for room: they come back to room for several, not for one each.
+  std::uint64_t room_step() const { return size_ / 16 > 0 ? size_ / 16 : 1; }
+
+  // Whether the records taken up to `at` fill half of the ring.
+  bool half_full(std::uint64_t at) const {
+    return at - head.load(memory_order_relaxed) >= size_ / 2;
+  }
 
   Pushed push(const Captured& record) noexcept {
     std::uint64_t at = tail.load(memory_order_relaxed);
@@ -232,13 +265,19 @@ struct Prepared {
 };
 Prepared prepared{nullptr, WhenFull::block};
 
-// The writer thread: started by the first record that needs it, asleep while
-// there is nothing to write.
+// The writer thread: started by the first record that needs it. Having found
+// nothing to write it naps, kNaps times kNap, looking again after each, and
+// then sleeps until a call wakes it: while records keep coming no call pays
+// for waking it (a call wakes a napping writer only when the ring is half
+// full), and one that comes after a quiet while pays once.
+constexpr std::chrono::microseconds kNap{1000};
+constexpr int kNaps = 50;
 struct Writer {
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
   pthread_cond_t gone = PTHREAD_COND_INITIALIZER;
   std::atomic<bool> running{false};
+  std::atomic<bool> napping{false};
   std::atomic<bool> sleeping{false};
   std::atomic<bool> stopping{false};
   std::atomic<const log4cpp::Category*> busy_with{nullptr};
@@ -248,12 +287,20 @@ Writer writer;
 // How many records the writer hands on under one shared hold.
 constexpr int kBatch = 64;
 
-void wake_writer() noexcept {
-  std::atomic_thread_fence(memory_order_seq_cst);  // after the record was published
-  if (!writer.sleeping.load(memory_order_relaxed) ||
-      !writer.sleeping.exchange(false, memory_order_relaxed)) {
+// After a record was published before `at`.
+void wake_writer(const Ring& ring, std::uint64_t at) noexcept {
+  std::atomic_thread_fence(memory_order_seq_cst);  // the record, before the flags
+  if (writer.sleeping.load(memory_order_relaxed)) {
+    if (!writer.sleeping.exchange(false, memory_order_relaxed)) return;
+  } else if (!writer.napping.load(memory_order_relaxed) || !ring.half_full(at)) {
     return;
   }
+  const MutexUse use(writer.mutex);
+  pthread_cond_signal(&writer.wake);
+}
+
+// For a flush, which need not wait out a nap.
+void rouse_writer() noexcept {
   const MutexUse use(writer.mutex);
   pthread_cond_signal(&writer.wake);
 }
@@ -308,18 +355,27 @@ bool has_work() noexcept {
   return ring != nullptr && ring->ready() != nullptr;
 }
 
-// Sleeps until there is a record to write (true) or the writer must stop.
+// Naps, then sleeps, until there is a record to write (true) or the writer
+// must stop.
 bool wait_for_records() noexcept {
   const MutexUse use(writer.mutex);
-  for (;;) {
+  for (int naps = 0;; ++naps) {
     if (writer.stopping.load(memory_order_relaxed)) return false;
+    if (naps < kNaps) {
+      if (has_work()) return true;
+      writer.napping.store(true, memory_order_relaxed);
+      wait_until(writer.wake, writer.mutex, Deadline::after(kNap));
+      writer.napping.store(false, memory_order_relaxed);
+      continue;
+    }
     writer.sleeping.store(true, memory_order_relaxed);
-    std::atomic_thread_fence(memory_order_seq_cst);  // before looking for records
+    std::atomic_thread_fence(memory_order_seq_cst);  // the flag, before looking for records
     if (has_work()) {
       writer.sleeping.store(false, memory_order_relaxed);
       return true;
     }
     pthread_cond_wait(&writer.wake, &writer.mutex);
+    naps = -1;  // woken: records came
   }
 }
 
@@ -332,6 +388,7 @@ void* writer_main(void*) {
       {
         const SharedUse use;
         Ring* ring = current.load(memory_order_acquire);
+        std::uint64_t freed = 0;
         for (int n = 0;
              ring != nullptr && n < kBatch && !writer.stopping.load(memory_order_relaxed); ++n) {
           Slot* slot = ring->ready();
@@ -339,10 +396,14 @@ void* writer_main(void*) {
           write_slot(*slot, event, names);
           ring->release(*slot);
           // Now, not after the batch: the next record may stand still.
-          wake(room);
-          wake(flushing);
+          wake_flushers(ring->written.load(memory_order_relaxed));
+          if (++freed >= ring->room_step()) {
+            wake(room);
+            freed = 0;
+          }
           if (exclusive_waiting()) break;  // a configuration gets in between two records
         }
+        if (freed > 0) wake(room);
       }
     }
   } catch (...) {  // no memory for the event: the records go out synchronously
@@ -408,7 +469,7 @@ void write_rest(Ring& ring, std::uint64_t end) noexcept {
       }
       write_slot(*slot, event, names);
       ring.release(*slot);
-      wake(flushing);
+      wake_flushers(ring.written.load(memory_order_relaxed));
     }
   } catch (...) {  // no memory for an event: what is left stays unwritten
   }
@@ -429,12 +490,12 @@ bool queue_record(log4cpp::Category& category, int priority, std::string_view me
   if (unreported.load(memory_order_relaxed) != 0) push_notice(*ring, record);
   switch (ring->push(record)) {
     case Pushed::queued:
-      wake_writer();
+      wake_writer(*ring, ring->taken());
       return true;
     case Pushed::dropped:
       dropped_total.fetch_add(1, memory_order_relaxed);
       unreported.fetch_add(1, memory_order_relaxed);
-      wake_writer();  // a record that could not be copied still took a slot
+      wake_writer(*ring, ring->taken());  // a record that could not be copied took a slot
       return true;
     case Pushed::refused:
       break;
@@ -446,14 +507,18 @@ bool flush_records(Deadline deadline) noexcept {
   Ring* ring = current.load(memory_order_acquire);
   if (ring == nullptr) return true;
   const std::uint64_t target = ring->taken();
-  const MutexUse use(flushing.mutex);
-  flushing.count.fetch_add(1, memory_order_seq_cst);
-  bool done;
-  while (!(done = ring->written.load(memory_order_seq_cst) >= target) &&
-         wait_until(flushing.cond, flushing.mutex, deadline)) {
+  rouse_writer();
+  const MutexUse use(flushers.mutex);
+  for (;;) {
+    if (target < flushers.earliest.load(memory_order_relaxed)) {
+      flushers.earliest.store(target, memory_order_relaxed);
+    }
+    std::atomic_thread_fence(memory_order_seq_cst);  // the wish, before `written`
+    if (ring->written.load(memory_order_relaxed) >= target) return true;
+    if (!wait_until(flushers.cond, flushers.mutex, deadline)) {
+      return ring->written.load(memory_order_relaxed) >= target;
+    }
   }
-  flushing.count.fetch_sub(1, memory_order_relaxed);
-  return done;
 }
 
 QueueStats queue_stats() noexcept {
@@ -513,7 +578,7 @@ void wait_for_writer_to_stop(Deadline deadline) noexcept {
 
 void reset_queue_in_child() noexcept {
   new (&room) Waiters;
-  new (&flushing) Waiters;
+  new (&flushers) Flushers;
   new (&writer) Writer;
   if (Ring* ring = current.load(memory_order_relaxed)) ring->forget();
 }
