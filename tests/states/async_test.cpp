@@ -208,6 +208,36 @@ TEST(Async, BlockModeWaitsForRoomAndLosesNothing) {
   EXPECT_EQ(stats(host), std::make_pair(0L, dropped));
 }
 
+// A configuration first waits until what is queued is written: records
+// logged before it go out through the configuration they were logged under.
+TEST(Async, ConfigureWritesWhatIsQueuedThroughTheOldConfiguration) {
+  ScratchDir dir;
+  StalledPipe pipe(dir.path("old.fifo"));
+  LuaHost host;
+  ASSERT_EQ(host.run(kConfigureChunk,
+                     dir.write("old.properties",
+                               async_properties(pipe.path(), "quelto.async.queue = 8192\n"))),
+            "ok");
+  ASSERT_EQ(host.run(kLogChunk, args("o", 3000)), "ok");  // most of them wait in the queue
+  EXPECT_GT(stats(host).first, 1000);
+  std::string written;
+  std::atomic<bool> configured{false};
+  std::thread reader([&] {  // the old sink, slow: 64 KiB every 10 ms
+    while (!configured) {
+      written += pipe.read_some(65536);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const std::string next = dir.path("new.log");
+  EXPECT_EQ(host.run(kConfigureChunk, dir.write("new.properties", file_properties("n", next))),
+            "ok");
+  configured = true;
+  reader.join();
+  written += pipe.read_some(1 << 20);
+  EXPECT_EQ(written, expected("o", 3000));
+  EXPECT_EQ(read_file(next), "");
+}
+
 // What the layouts show of the thread that logged a record (its id, its NDC,
 // the time) is that thread's, not the writer's, however late it is written.
 TEST(Async, ARecordShowsTheThreadAndTheTimeItWasLoggedAt) {
