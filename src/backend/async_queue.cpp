@@ -1,8 +1,10 @@
 #include "async_queue.h"
 
+#include <linux/futex.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -269,13 +271,15 @@ Prepared prepared{nullptr, WhenFull::block};
 // nothing to write it naps, kNaps times kNap, looking again after each, and
 // then sleeps until a call wakes it: while records keep coming no call pays
 // for waking it (a call wakes a napping writer only when the ring is half
-// full), and one that comes after a quiet while pays once.
-constexpr std::chrono::microseconds kNap{1000};
+// full), and one that comes after a quiet while pays once. A call wakes it
+// with a futex of its own, never through a mutex the writer may hold: a
+// call never waits for the writer to be scheduled.
+constexpr auto kNap = std::chrono::milliseconds(1);
 constexpr int kNaps = 50;
 struct Writer {
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // for starting and stopping it
   pthread_cond_t gone = PTHREAD_COND_INITIALIZER;
+  std::atomic<std::uint32_t> wakes{0};  // what it sleeps on: bumped by each wake
   std::atomic<bool> running{false};
   std::atomic<bool> napping{false};
   std::atomic<bool> sleeping{false};
@@ -287,6 +291,18 @@ Writer writer;
 // How many records the writer hands on under one shared hold.
 constexpr int kBatch = 64;
 
+// Wakes the writer from its nap or its sleep.
+void rouse_writer() noexcept {
+  writer.wakes.fetch_add(1, memory_order_release);
+  syscall(SYS_futex, &writer.wakes, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+// Waits on the writer's futex while it holds `seen`, until `wait` (none:
+// until woken).
+void writer_wait(std::uint32_t seen, const timespec* wait) noexcept {
+  syscall(SYS_futex, &writer.wakes, FUTEX_WAIT_PRIVATE, seen, wait, nullptr, 0);
+}
+
 // After a record was published before `at`.
 void wake_writer(const Ring& ring, std::uint64_t at) noexcept {
   std::atomic_thread_fence(memory_order_seq_cst);  // the record, before the flags
@@ -295,14 +311,7 @@ void wake_writer(const Ring& ring, std::uint64_t at) noexcept {
   } else if (!writer.napping.load(memory_order_relaxed) || !ring.half_full(at)) {
     return;
   }
-  const MutexUse use(writer.mutex);
-  pthread_cond_signal(&writer.wake);
-}
-
-// For a flush, which need not wait out a nap.
-void rouse_writer() noexcept {
-  const MutexUse use(writer.mutex);
-  pthread_cond_signal(&writer.wake);
+  rouse_writer();
 }
 
 // log4cpp's text for a thread id (threading::getThreadId: "%lu" of
@@ -358,24 +367,21 @@ bool has_work() noexcept {
 // Naps, then sleeps, until there is a record to write (true) or the writer
 // must stop.
 bool wait_for_records() noexcept {
-  const MutexUse use(writer.mutex);
+  static constexpr timespec kNapTime{0, std::chrono::nanoseconds(kNap).count()};
   for (int naps = 0;; ++naps) {
-    if (writer.stopping.load(memory_order_relaxed)) return false;
-    if (naps < kNaps) {
-      if (has_work()) return true;
-      writer.napping.store(true, memory_order_relaxed);
-      wait_until(writer.wake, writer.mutex, Deadline::after(kNap));
-      writer.napping.store(false, memory_order_relaxed);
-      continue;
-    }
-    writer.sleeping.store(true, memory_order_relaxed);
+    // Read before looking for records: a wake after it makes the wait return.
+    const std::uint32_t seen = writer.wakes.load(memory_order_acquire);
+    if (writer.stopping.load(memory_order_acquire)) return false;
+    std::atomic<bool>& flag = naps < kNaps ? writer.napping : writer.sleeping;
+    flag.store(true, memory_order_relaxed);
     std::atomic_thread_fence(memory_order_seq_cst);  // the flag, before looking for records
     if (has_work()) {
-      writer.sleeping.store(false, memory_order_relaxed);
+      flag.store(false, memory_order_relaxed);
       return true;
     }
-    pthread_cond_wait(&writer.wake, &writer.mutex);
-    naps = -1;  // woken: records came
+    writer_wait(seen, naps < kNaps ? &kNapTime : nullptr);
+    flag.store(false, memory_order_relaxed);
+    if (naps >= kNaps) naps = -1;  // woken from its sleep: records came
   }
 }
 
@@ -556,6 +562,9 @@ void use_prepared_queue() noexcept {
   if (old != nullptr) write_rest(*old, old->close());
   if (prepared.ring != nullptr) prepared.ring->open();
   current.store(prepared.ring, memory_order_release);
+  // Now rather than at the first record, which would wait for it; should it
+  // fail, the first record tries again.
+  if (prepared.ring != nullptr) ensure_writer();
 }
 
 void stop_queue_for_exit(bool alone) noexcept {
@@ -564,9 +573,8 @@ void stop_queue_for_exit(bool alone) noexcept {
     const std::uint64_t end = ring->close();
     if (alone) write_rest(*ring, end);
   }
-  const MutexUse use(writer.mutex);
-  writer.stopping.store(true, memory_order_relaxed);
-  pthread_cond_signal(&writer.wake);
+  writer.stopping.store(true, memory_order_release);
+  rouse_writer();
 }
 
 void wait_for_writer_to_stop(Deadline deadline) noexcept {

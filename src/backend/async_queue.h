@@ -86,7 +86,8 @@ const log4cpp::Category* writer_busy_with() noexcept;
 void prepare_queue(const AsyncSettings& settings);
 
 /// Writes what the ring in use still holds, then puts the prepared one in
-/// its place. With the lock held alone, after a successful configuration.
+/// its place, and starts the writer. With the lock held alone, after a
+/// successful configuration.
 void use_prepared_queue() noexcept;
 
 /// At exit: no record is queued any more; with the lock held alone
