@@ -14,6 +14,7 @@ set(QUELTO_SOURCES
   backend/priorities.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
+  backend/record_ring.cpp
   backend/record.cpp
   backend/shared_appenders.cpp
   backend/syslog_hosts.cpp

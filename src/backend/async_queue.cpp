@@ -3,7 +3,6 @@
 #include <linux/futex.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include "gate.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
+#include "record_ring.h"
 #include "shared_appenders.h"
 
 namespace quelto::backend {
@@ -33,53 +33,6 @@ using std::memory_order_acquire;
 using std::memory_order_relaxed;
 using std::memory_order_release;
 using std::memory_order_seq_cst;
-
-// One record of a ring. Its turn says, for position p (round p / size of the
-// slot p % size): 2 * round, free; 2 * round + 1, holding that round's record.
-// Zeroed memory is a ring of free slots.
-struct alignas(64) Slot {
-  std::atomic<std::uint32_t> turn;
-  std::int32_t priority;
-  log4cpp::Category* category;  // null: a record that could not be copied
-  std::uint32_t message_length;
-  std::uint32_t ndc_length;
-  std::int64_t seconds;
-  std::int64_t microseconds;
-  unsigned long thread;  // pthread_self() of the thread that logged it
-  char* heap;            // the texts, when they do not fit in `text`
-  char text[kInlineText];
-};
-static_assert(sizeof(Slot) == kRecordBytes, "a record is as large as the guide says");
-
-// A record as the logging thread captured it.
-struct Captured {
-  log4cpp::Category* category;
-  int priority;
-  std::string_view message;
-  std::string_view ndc;
-  timespec time;
-  unsigned long thread;
-};
-
-enum class Pushed { queued, dropped, refused };
-
-// A tail with this bit set takes no more records: the ring is out of use.
-constexpr std::uint64_t kClosed = std::uint64_t{1} << 63;
-
-// The callers that wait for room in a ring (`block`), whichever it is.
-struct Waiters {
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
-  std::atomic<std::uint32_t> count{0};
-};
-Waiters room;
-
-void wake(Waiters& waiters) noexcept {
-  std::atomic_thread_fence(memory_order_seq_cst);  // after what they wait for changed
-  if (waiters.count.load(memory_order_relaxed) == 0) return;
-  const MutexUse use(waiters.mutex);
-  pthread_cond_broadcast(&waiters.cond);
-}
 
 // Those that wait for the records before a position to be written (`flush`),
 // and the earliest such position: the writer wakes them when it gets there,
@@ -104,154 +57,6 @@ void wake_flushers(std::uint64_t written) noexcept {
 // Records dropped since the module was loaded, and those no notice told of yet.
 std::atomic<std::uint64_t> dropped_total{0};
 std::atomic<std::uint64_t> unreported{0};
-
-class Ring {
- public:
-  // Maps the slots, zeroed, each page in memory at once: a call that found
-  // its slot's page missing would wait for the system to supply it (some
-  // systems take MAP_POPULATE as a hint only: each page is written too).
-  static Ring* make(std::uint32_t records) {
-    const std::size_t bytes = std::size_t{records} * sizeof(Slot);
-    void* slots = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (slots == MAP_FAILED) throw std::bad_alloc();
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    for (std::size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(slots)[at] = 0;
-    return new Ring(records, static_cast<Slot*>(slots));  // never freed: see async_queue.h
-  }
-
-  std::uint32_t records() const { return static_cast<std::uint32_t>(size_); }
-
-  // How many records the writer frees before it wakes the callers that wait
-  // for room: they come back to room for several, not for one each.
-  std::uint64_t room_step() const { return size_ / 16 > 0 ? size_ / 16 : 1; }
-
-  // Whether the records taken up to `at` fill half of the ring.
-  bool half_full(std::uint64_t at) const {
-    return at - head.load(memory_order_relaxed) >= size_ / 2;
-  }
-
-  Pushed push(const Captured& record) noexcept {
-    std::uint64_t at = tail.load(memory_order_relaxed);
-    for (;;) {
-      if ((at & kClosed) != 0) return Pushed::refused;
-      Slot& slot = slot_at(at);
-      const std::uint32_t free_turn = turn_of(at);
-      const auto ahead =
-          static_cast<std::int32_t>(slot.turn.load(memory_order_acquire) - free_turn);
-      if (ahead == 0) {
-        if (tail.compare_exchange_weak(at, at + 1, memory_order_relaxed, memory_order_relaxed)) {
-          const bool copied = fill(slot, record);
-          slot.turn.store(free_turn + 1, memory_order_release);
-          return copied ? Pushed::queued : Pushed::dropped;
-        }
-      } else if (ahead < 0) {  // last round's record is still there: full
-        if (when_full.load(memory_order_relaxed) == WhenFull::drop) return Pushed::dropped;
-        if (!wait_for_room(slot, free_turn)) return Pushed::refused;
-        at = tail.load(memory_order_relaxed);
-      } else {  // another took this one
-        at = tail.load(memory_order_relaxed);
-      }
-    }
-  }
-
-  // The next record to write, once published; the consumer's side (the
-  // writer, or the one that holds the lock alone).
-  Slot* ready() noexcept {
-    const std::uint64_t at = head.load(memory_order_relaxed);
-    Slot& slot = slot_at(at);
-    return slot.turn.load(memory_order_acquire) == turn_of(at) + 1 ? &slot : nullptr;
-  }
-
-  // Frees the slot that ready() gave, written.
-  void release(Slot& slot) noexcept {
-    const std::uint64_t at = head.load(memory_order_relaxed);
-    std::free(slot.heap);
-    slot.heap = nullptr;
-    slot.turn.store(turn_of(at) + 2, memory_order_release);
-    head.store(at + 1, memory_order_relaxed);
-    written.store(at + 1, memory_order_release);
-  }
-
-  // Takes no more records; returns the position after the last one taken.
-  std::uint64_t close() noexcept {
-    const std::uint64_t end = tail.fetch_or(kClosed, memory_order_seq_cst) & ~kClosed;
-    wake(room);  // those that wait for room here go and write theirs themselves
-    return end;
-  }
-
-  void open() noexcept { tail.fetch_and(~kClosed, memory_order_relaxed); }
-
-  // Empty: every slot taken counted as written (in a child just forked,
-  // where they are the parent's).
-  void forget() noexcept {
-    const std::uint64_t end = tail.load(memory_order_relaxed) & ~kClosed;
-    for (std::uint64_t at = head.load(memory_order_relaxed); at < end; ++at) {
-      slot_at(at).turn.store(turn_of(at) + 2, memory_order_relaxed);
-      slot_at(at).heap = nullptr;  // the parent's to free
-    }
-    head.store(end, memory_order_relaxed);
-    written.store(end, memory_order_relaxed);
-  }
-
-  std::uint64_t taken() const noexcept { return tail.load(memory_order_acquire) & ~kClosed; }
-
-  alignas(64) std::atomic<std::uint64_t> tail{0};  // the next position to claim
-  alignas(64) std::atomic<std::uint64_t> head{0};  // the next to write
-  std::atomic<std::uint64_t> written{0};           // positions before it are written
-  std::atomic<WhenFull> when_full{WhenFull::block};
-  log4cpp::Category* notices = nullptr;  // kNoticeCategory, once the ring is in use
-
- private:
-  Ring(std::uint32_t records, Slot* slots) : size_(records), slots_(slots) {}
-
-  Slot& slot_at(std::uint64_t at) const noexcept { return slots_[at % size_]; }
-  std::uint32_t turn_of(std::uint64_t at) const noexcept {
-    return 2 * static_cast<std::uint32_t>(at / size_);  // wraps, as equality allows
-  }
-
-  // Copies the texts into the slot, or a block of the heap: false when there
-  // is no memory for it (the slot is then published as no record).
-  static bool fill(Slot& slot, const Captured& record) noexcept {
-    const std::size_t bytes = record.message.size() + record.ndc.size();
-    char* text = slot.text;
-    if (bytes > sizeof slot.text) {
-      text = slot.heap = static_cast<char*>(std::malloc(bytes));
-      if (text == nullptr) {
-        slot.category = nullptr;
-        return false;
-      }
-    }
-    std::memcpy(text, record.message.data(), record.message.size());
-    if (!record.ndc.empty()) {
-      std::memcpy(text + record.message.size(), record.ndc.data(), record.ndc.size());
-    }
-    slot.category = record.category;
-    slot.priority = record.priority;
-    slot.message_length = static_cast<std::uint32_t>(record.message.size());
-    slot.ndc_length = static_cast<std::uint32_t>(record.ndc.size());
-    slot.seconds = record.time.tv_sec;
-    slot.microseconds = record.time.tv_nsec / 1000;
-    slot.thread = record.thread;
-    return true;
-  }
-
-  // Sleeps until the slot is free again or the ring is out of use (false).
-  bool wait_for_room(Slot& slot, std::uint32_t free_turn) noexcept {
-    const MutexUse use(room.mutex);
-    room.count.fetch_add(1, memory_order_seq_cst);
-    bool open;
-    while ((open = (tail.load(memory_order_seq_cst) & kClosed) == 0) &&
-           static_cast<std::int32_t>(slot.turn.load(memory_order_seq_cst) - free_turn) < 0) {
-      pthread_cond_wait(&room.cond, &room.mutex);
-    }
-    room.count.fetch_sub(1, memory_order_relaxed);
-    return open;
-  }
-
-  const std::uint64_t size_;
-  Slot* const slots_;
-};
 
 // The ring in use (null: the synchronous mode), every ring made so far (each
 // size once), and the one a configuration prepared. Those two under the turn.
@@ -404,12 +209,12 @@ void* writer_main(void*) {
           // Now, not after the batch: the next record may stand still.
           wake_flushers(ring->written.load(memory_order_relaxed));
           if (++freed >= ring->room_step()) {
-            wake(room);
+            wake_room_waiters();
             freed = 0;
           }
           if (exclusive_waiting()) break;  // a configuration gets in between two records
         }
-        if (freed > 0) wake(room);
+        if (freed > 0) wake_room_waiters();
       }
     }
   } catch (...) {  // no memory for the event: the records go out synchronously
@@ -585,7 +390,7 @@ void wait_for_writer_to_stop(Deadline deadline) noexcept {
 }
 
 void reset_queue_in_child() noexcept {
-  new (&room) Waiters;
+  reset_room_waiters_in_child();
   new (&flushers) Flushers;
   new (&writer) Writer;
   if (Ring* ring = current.load(memory_order_relaxed)) ring->forget();
