@@ -72,13 +72,14 @@ struct Prepared {
 };
 Prepared prepared{nullptr, WhenFull::block};
 
-// The writer thread: started by the first record that needs it. Having found
-// nothing to write it naps, kNaps times kNap, looking again after each, and
-// then sleeps until a call wakes it: while records keep coming no call pays
-// for waking it (a call wakes a napping writer only when the ring is half
-// full), and one that comes after a quiet while pays once. A call wakes it
-// with a futex of its own, never through a mutex the writer may hold: a
-// call never waits for the writer to be scheduled.
+// The writer thread: started when a configuration puts a ring in use (in a
+// child just forked, by its first record), with every signal blocked. Having
+// found nothing to write it naps, kNaps times kNap, looking again after
+// each, and then sleeps until a call wakes it: while records keep coming no
+// call pays for waking it (a call wakes a napping writer only when the ring
+// is half full), and one that comes after a quiet while pays once. A call
+// wakes it with a futex of its own, never through a mutex the writer may
+// hold: a call never waits for the writer to be scheduled.
 constexpr auto kNap = std::chrono::milliseconds(1);
 constexpr int kNaps = 50;
 struct Writer {
