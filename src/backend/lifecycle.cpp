@@ -22,8 +22,9 @@ std::atomic<bool> exit_started{false};
 std::atomic<log4cpp::Category*> root{nullptr};
 std::atomic<log4cpp::HierarchyMaintainer*> maintainer{nullptr};
 
-// The categories taken out of log4cpp's hierarchy at its teardown, in static
-// room that is never freed: valgrind finds them reachable.
+// The categories taken out of log4cpp's hierarchy at its teardown (or at
+// exit, when a record is stuck), in static room that is never freed:
+// valgrind finds them reachable.
 std::vector<log4cpp::Category*>& kept() {
   alignas(std::vector<log4cpp::Category*>) static unsigned char
       room[sizeof(std::vector<log4cpp::Category*>)];
@@ -31,17 +32,47 @@ std::vector<log4cpp::Category*>& kept() {
   return *categories;
 }
 
+// Moves every category out of log4cpp's hierarchy into the module's keeping.
+// With the hierarchy's mutex held (log4cpp's teardown holds it).
+void take_categories(log4cpp::HierarchyMaintainer& hierarchy) {
+  auto& map = category_map(hierarchy);
+  std::vector<log4cpp::Category*>& into = kept();
+  into.reserve(into.size() + map.size());
+  for (const auto& entry : map) into.push_back(entry.second);
+  map.clear();  // nothing left for log4cpp to free
+}
+
 // Registered with log4cpp's hierarchy, which calls it from its teardown
 // (holding its own mutex, after it removed every category's appenders)
 // before it frees the categories; also from a host's own
 // `Category::shutdown()`, where it leaves them be.
 void keep_categories() {
-  if (!exiting()) return;
-  auto& map = category_map(*maintainer.load());
-  std::vector<log4cpp::Category*>& into = kept();
-  into.reserve(map.size());
-  for (const auto& entry : map) into.push_back(entry.second);
-  map.clear();  // nothing left for log4cpp to free
+  if (exiting()) take_categories(*maintainer.load());
+}
+
+// A record that stands still in its appender at exit (the writer's, or one of
+// a thread the host did not stop) holds its category's mutex, on which
+// log4cpp's teardown would wait for ever as it removes the appenders: when
+// one is held throughout a wait of kStandingStill, the categories are taken
+// out of the hierarchy now, and the teardown finds none to wait on.
+constexpr std::chrono::milliseconds kStandingStill{100};
+void take_categories_if_one_is_stuck() {
+  log4cpp::HierarchyMaintainer& hierarchy = *maintainer.load();
+  pthread_mutex_t& map_mutex = category_map_mutex(hierarchy);
+  const timespec until = Deadline::after(kStandingStill).realtime();
+  if (pthread_mutex_timedlock(&map_mutex, &until) != 0) return;
+  bool stuck = false;
+  for (const auto& entry : category_map(hierarchy)) {
+    pthread_mutex_t& mutex = category_mutex(*entry.second);
+    const timespec wait = Deadline::after(kStandingStill).realtime();
+    if (pthread_mutex_trylock(&mutex) != 0 && pthread_mutex_timedlock(&mutex, &wait) != 0) {
+      stuck = true;
+      break;
+    }
+    pthread_mutex_unlock(&mutex);
+  }
+  if (stuck) take_categories(hierarchy);
+  pthread_mutex_unlock(&map_mutex);
 }
 
 void at_exit() {
@@ -57,6 +88,10 @@ void at_exit() {
     stop_queue_for_exit(alone.held());
   }
   wait_for_writer_to_stop(deadline);
+  try {
+    take_categories_if_one_is_stuck();
+  } catch (...) {  // no memory to keep them: log4cpp frees them as it would
+  }
 }
 
 // Around fork(): see lifecycle.h. The forking thread alone runs these three.

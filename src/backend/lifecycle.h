@@ -23,6 +23,9 @@
 // log4cpp then tears its hierarchy down, the module takes every category out
 // of it and keeps it, appenders removed, for the life of the process: a
 // logger's gate, which reads its category without a lock, reads live memory.
+// When a record stands still in its appender at exit (a sink that never
+// drains), log4cpp's teardown would wait on its category for ever: the
+// handler then takes the categories out of the hierarchy itself, at once.
 // `_exit` and `quick_exit` run none of this: the queue is lost.
 #pragma once
 

@@ -3,6 +3,7 @@
 // the way out of `main`.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -123,8 +124,9 @@ TEST(Fork, AChildForkedWhileOthersConfigureCanLog) {
 
 // Starts this program again to run `test` alone, with QUELTO_EXIT_LOG set
 // to `log`: a test of the way out of `main` runs in a process of its own,
-// so that the static destructors do run. Its wait status.
-int run_alone(const std::string& test, const std::string& log) {
+// so that the static destructors do run. Its wait status; a process that
+// has not ended after `seconds` is killed.
+int run_alone(const std::string& test, const std::string& log, int seconds = 60) {
   const std::string variable = "QUELTO_EXIT_LOG=" + log;
   std::vector<char*> env{const_cast<char*>(variable.c_str())};
   for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
@@ -139,7 +141,10 @@ int run_alone(const std::string& test, const std::string& log) {
   const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
   posix_spawn_file_actions_destroy(&quiet);
   int status = -1;
-  if (spawned == 0) waitpid(pid, &status, 0);
+  for (int ms = 0; spawned == 0 && waitpid(pid, &status, WNOHANG) == 0; ++ms) {
+    if (ms == seconds * 1000) kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return status;
 }
 
@@ -259,6 +264,34 @@ TEST(Exit, QueuedRecordsAreWrittenAsMainReturns) {
   }
   std::ofstream(std::string(sink) + ".queued") << host.run("return q.stats().queued");
   std::exit(0);  // as a return from main, with records still queued
+}
+
+// A record that stands still in its appender as `main` returns (a pipe
+// nobody reads), queued for the writer or logged by a thread of its own:
+// the process still exits, within the bound.
+TEST(Exit, ARecordStuckInItsSinkDoesNotHoldTheExit) {
+  const char* sink = std::getenv("QUELTO_EXIT_LOG");
+  if (sink == nullptr) {
+    ScratchDir dir;
+    const StalledPipe pipe(dir.path("stuck.fifo"));
+    for (const char* mode : {"sync", "async"}) {
+      std::ofstream(pipe.path() + ".mode") << mode;
+      EXPECT_EQ(run_alone("Exit.ARecordStuckInItsSinkDoesNotHoldTheExit", pipe.path(), 20), 0)
+          << mode;
+    }
+    return;
+  }
+  const bool queued = read_file(std::string(sink) + ".mode") == "async";
+  ScratchDir dir;
+  const std::string properties =
+      std::string(queued ? "quelto.async = true\n" : "") + file_properties("fs", sink);
+  if (LuaHost().run(kConfigureChunk, dir.write("s.properties", properties)) != "ok") std::_Exit(2);
+  std::thread([] {
+    LuaHost().run(
+        "local big = string.rep('x', 4096) for _ = 1, 64 do q.get_log(nil):info(big) end");
+  }).detach();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the pipe is full by then
+  std::exit(0);                                                 // as a return from main
 }
 
 }  // namespace
