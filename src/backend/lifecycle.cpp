@@ -52,9 +52,12 @@ void keep_categories() {
 
 // A record that stands still in its appender at exit (the writer's, or one of
 // a thread the host did not stop) holds its category's mutex, on which
-// log4cpp's teardown would wait for ever as it removes the appenders: when
-// one is held throughout a wait of kStandingStill, the categories are taken
-// out of the hierarchy now, and the teardown finds none to wait on.
+// log4cpp's teardown would wait for ever as it removes the appenders, and its
+// appender, which the teardown would free under it. When one is held
+// throughout a wait of kStandingStill, the categories are taken out of the
+// hierarchy now, and their appenders out of log4cpp's registry: the teardown
+// finds nothing to wait on or to free, and the stuck record stays safe if
+// its write ever returns.
 constexpr std::chrono::milliseconds kStandingStill{100};
 void take_categories_if_one_is_stuck() {
   log4cpp::HierarchyMaintainer& hierarchy = *maintainer.load();
@@ -71,7 +74,14 @@ void take_categories_if_one_is_stuck() {
     }
     pthread_mutex_unlock(&mutex);
   }
-  if (stuck) take_categories(hierarchy);
+  if (stuck) {
+    // No one changes a category's appenders now: a configuration can no
+    // longer run, and the stuck record holds its own category's mutex.
+    for (const auto& entry : category_map(hierarchy)) {
+      for (log4cpp::Appender* appender : appenders_of(*entry.second)) unregister_appender(appender);
+    }
+    take_categories(hierarchy);
+  }
   pthread_mutex_unlock(&map_mutex);
 }
 

@@ -33,6 +33,14 @@ struct AddAppender {
   friend constexpr Type member(AddAppender) noexcept;
 };
 
+struct RemoveAppender {
+  using Type = void (*)(log4cpp::Appender*);
+  friend constexpr Type member(RemoveAppender) noexcept;
+};
+struct CategoryAppenders {
+  using Type = log4cpp::AppenderSet log4cpp::Category::*;
+  friend constexpr Type member(CategoryAppenders) noexcept;
+};
 struct CategoryMutex {
   using Type = log4cpp::threading::Mutex log4cpp::Category::*;
   friend constexpr Type member(CategoryMutex) noexcept;
@@ -57,6 +65,8 @@ struct FileName {
 template struct Expose<CategoryPriority, &log4cpp::Category::_priority>;
 template struct Expose<CategoryParent, &log4cpp::Category::_parent>;
 template struct Expose<AddAppender, &log4cpp::Appender::_addAppender>;
+template struct Expose<RemoveAppender, &log4cpp::Appender::_removeAppender>;
+template struct Expose<CategoryAppenders, &log4cpp::Category::_appender>;
 template struct Expose<CategoryMutex, &log4cpp::Category::_appenderSetMutex>;
 template struct Expose<MutexHandle, &log4cpp::threading::Mutex::mutex>;
 template struct Expose<MaintainerMap, &log4cpp::HierarchyMaintainer::_categoryMap>;
@@ -97,6 +107,14 @@ int chained_priority(const log4cpp::Category& category) noexcept {
 
 void register_appender(log4cpp::Appender* appender) {
   member(AddAppender{})(appender);
+}
+
+void unregister_appender(log4cpp::Appender* appender) noexcept {
+  member(RemoveAppender{})(appender);  // erases by name, under the registry's own mutex
+}
+
+const log4cpp::AppenderSet& appenders_of(const log4cpp::Category& category) noexcept {
+  return category.*member(CategoryAppenders{});
 }
 
 pthread_mutex_t& category_mutex(const log4cpp::Category& category) noexcept {

@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,15 @@ int chained_priority(const log4cpp::Category& category) noexcept;
 /// appender's constructor does, and its destructor undoes by name). Throws
 /// what inserting into a map throws.
 void register_appender(log4cpp::Appender* appender);
+
+/// Takes `appender` out of log4cpp's registry of appenders by its name, so
+/// that log4cpp's teardown does not free it. Throws nothing.
+void unregister_appender(log4cpp::Appender* appender) noexcept;
+
+/// The appenders a category holds, read without its mutex: for a category
+/// whose mutex a record stuck in its appender holds (which no one can change
+/// meanwhile).
+const std::set<log4cpp::Appender*>& appenders_of(const log4cpp::Category& category) noexcept;
 
 /// The mutex that log4cpp holds around a category's appenders: while they
 /// change, and across every write of a record to them

@@ -11,6 +11,7 @@
 #include <log4cpp/Appender.hh>
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/FileAppender.hh>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -333,6 +334,27 @@ TEST(Log4cppInternals, AgreeWithThePublicApi) {
   auto* second = new HostAppender("internals.appender", &destroyed);  // takes the name
   backend::register_appender(first);
   EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
+  leaf.addAppender(*first);
+  EXPECT_EQ(backend::appenders_of(leaf), leaf.getAllAppenders());
+  backend::unregister_appender(first);
+  EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), nullptr);
+  // The mutex is the one log4cpp's own calls on the category wait for.
+  pthread_mutex_lock(&backend::category_mutex(leaf));
+  std::atomic<bool> read{false};
+  std::thread reader([&] {
+    leaf.getAllAppenders();
+    read = true;
+  });
+  usleep(50000);
+  EXPECT_FALSE(read);
+  pthread_mutex_unlock(&backend::category_mutex(leaf));
+  reader.join();
+  EXPECT_TRUE(read);
+  leaf.removeAllAppenders();
+  log4cpp::FileAppender file("internals.file", "/dev/null");
+  ASSERT_NE(backend::file_name(file), nullptr);
+  EXPECT_EQ(*backend::file_name(file), "/dev/null");
+  EXPECT_EQ(backend::file_name(*first), nullptr);  // not a FileAppender
   delete second;
   delete first;
 }
