@@ -104,6 +104,7 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	$(BENCH_BUILD)/bench/renderer_bench --benchmark_min_time=0.2
 	$(BENCH_BUILD)/bench/threads_bench $(abspath $(BENCH_BUILD))
+	$(BENCH_BUILD)/bench/async_bench $(abspath $(BENCH_BUILD))
 	$(BENCH_ENV) lua5.3 bench/run.lua $(ROUNDS)
 	$(BENCH_ENV) lua5.3 bench/layouts.lua
 	@set -e; for lua in 5.4 luajit; do \

@@ -1,7 +1,9 @@
 # The module's sources: the one list that the module, the static library,
 # the fuzz target and hosts on Lua compiled as C++ are built from.
 set(QUELTO_SOURCES
+  backend/async_queue.cpp
   backend/attachments.cpp
+  backend/busy.cpp
   backend/categories.cpp
   backend/category_snapshot.cpp
   backend/configuration.cpp
@@ -9,15 +11,19 @@ set(QUELTO_SOURCES
   backend/fast_layouts.cpp
   backend/gate.cpp
   backend/json_layout.cpp
+  backend/lifecycle.cpp
   backend/log4cpp_internals.cpp
   backend/module_settings.cpp
+  backend/operation.cpp
   backend/pattern_layout.cpp
   backend/priorities.cpp
   backend/properties_check.cpp
   backend/process_lock.cpp
   backend/properties_file.cpp
+  backend/record_ring.cpp
   backend/record.cpp
   backend/shared_appenders.cpp
+  backend/syslog_hosts.cpp
   lua/compat.cpp
   lua/guard.cpp
   lua/native_stack.cpp

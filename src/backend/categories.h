@@ -19,8 +19,10 @@ inline constexpr int kMaxCategoryLevels = 256;
 log4cpp::Category& find_category(const char* name);
 
 /// Sets the category's own priority (NOTSET: none, it inherits), never at
-/// the same time as a configuration or another change. Throws what log4cpp
-/// throws for a priority it refuses.
+/// the same time as a configuration or another change, and without waiting
+/// for records in flight. Throws what log4cpp throws for a priority it
+/// refuses, and GaveUp (operation.h) when a configuration kept it waiting
+/// past the operations' deadline or the process exits.
 void set_priority(log4cpp::Category& category, int priority);
 
 }  // namespace quelto::backend

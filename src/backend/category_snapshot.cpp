@@ -49,8 +49,10 @@ CategorySnapshot::CategorySnapshot(const std::set<std::string>& names)
 }
 
 void CategorySnapshot::restore() const {
-  // What log4cpp gives a category it makes.
-  static const State kDefaults{{}, {}, log4cpp::Priority::NOTSET, true};
+  // What log4cpp gives a category it makes. Not a static: a thread may still
+  // configure while the process exits, after the destructors of statics made
+  // late have run.
+  const State kDefaults{{}, {}, log4cpp::Priority::NOTSET, true};
   for (const auto& [category, state] : states_) put_back(*category, state);
   for (const std::string& name : new_names_) {
     if (log4cpp::Category* category = log4cpp::Category::exists(name))

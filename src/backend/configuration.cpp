@@ -1,7 +1,13 @@
 #include "configuration.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <log4cpp/Appender.hh>
 #include <log4cpp/Category.hh>
+#include <log4cpp/Configurator.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <map>
@@ -10,14 +16,20 @@
 #include <set>
 #include <string>
 
+#include "../lua/messages.h"
+#include "async_queue.h"
 #include "attachments.h"
+#include "busy.h"
 #include "category_snapshot.h"
 #include "fast_layouts.h"
 #include "gate.h"
+#include "lifecycle.h"
 #include "log4cpp_internals.h"
-#include "process_lock.h"
+#include "operation.h"
 #include "properties_file.h"
 #include "shared_appenders.h"
+#include "syslog_hosts.h"
+#include "texts.h"
 
 namespace quelto::backend {
 namespace {
@@ -84,6 +96,7 @@ void settle(const CategorySnapshot& before, const Registered& registered_before,
   } else {
     const Attachments now = current_attachments();
     note_shared_appenders(now);
+    note_attachments(now);
     attached = now.all();
   }
   for (log4cpp::Appender* appender : attached) {
@@ -119,42 +132,97 @@ void settle(const CategorySnapshot& before, const Registered& registered_before,
   }
 }
 
+// Keeps a reader of the FIFO at `path` open for its lifetime, so that
+// opening the FIFO for writing cannot wait for one.
+class FifoReader {
+ public:
+  FifoReader() = default;
+  ~FifoReader() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  /// False when `path` is a FIFO that no one reads. A FIFO with a reader
+  /// gets this one too, should that one leave before the file is opened.
+  bool open_for(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISFIFO(status.st_mode)) return true;
+    const int probe = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0) return errno != ENXIO;  // any other error, log4cpp's open meets at once
+    close(probe);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
-void configure(const PropertiesFile& properties, const std::function<void()>& on_success) {
-  // Read, checked and copied before the lock: nothing here waits on a file
-  // while every other thread waits on the lock.
+void configure(PropertiesFile properties, const std::function<void()>& on_success) {
+  // Read, checked, resolved and copied before the lock: nothing here waits
+  // on a file or a name lookup while other threads wait on the lock.
+  const Deadline deadline = Deadline::operation();
+  resolve_syslog_hosts(properties, deadline);
   const MemoryFile file(properties.text);
-  const ExclusiveUse alone;
-  const CategorySnapshot before(properties.categories);
-  const Registered registered_before = registered(properties.appenders);
-  std::optional<FastLayouts> layouts;
   try {
-    log4cpp::PropertyConfigurator::configure(file.path());
-    // Made before anything is settled: a failure to make them fails the run.
-    if (properties.settings.fast_layout || !properties.settings.json_appenders.empty()) {
-      layouts.emplace(current_attachments(), before.attached(), properties.settings);
+    const Operation alone("configure", deadline);
+    prepare_queue(properties.settings.async);
+    const CategorySnapshot before(properties.categories);
+    const Registered registered_before = registered(properties.appenders);
+    std::optional<FastLayouts> layouts;
+    try {
+      log4cpp::PropertyConfigurator::configure(file.path());
+      // Made before anything is settled: a failure to make them fails the run.
+      if (properties.settings.fast_layout || !properties.settings.json_appenders.empty()) {
+        layouts.emplace(current_attachments(), before.attached(), properties.settings);
+      }
+    } catch (...) {
+      after_first_configuration();
+      settle(before, registered_before, true);
+      priorities_changed();  // put back, perhaps after a change
+      throw;
     }
-  } catch (...) {
-    settle(before, registered_before, true);
-    priorities_changed();  // put back, perhaps after a change
-    throw;
+    after_first_configuration();
+    settle(before, registered_before, false);
+    priorities_changed();
+    if (layouts) layouts->install(deadline);
+    use_prepared_queue();
+    if (on_success) on_success();
+  } catch (const GaveUp& e) {
+    throw log4cpp::ConfigureFailure(e.what());
   }
-  settle(before, registered_before, false);
-  priorities_changed();
-  if (layouts) layouts->install();
-  if (on_success) on_success();
 }
 
 void configure_from_file(const std::string& path) {
   configure(read_properties(path));
 }
 
-bool reopen_appenders() {
-  const ExclusiveUse alone;  // no configuration is making appenders meanwhile
-  bool reopened = true;
-  for (log4cpp::Appender* appender : current_attachments().all()) reopened &= appender->reopen();
-  return reopened;
+bool reopen_appenders(std::string& problems) {
+  const auto add = [&problems](const std::string& problem) {
+    problems += (problems.empty() ? "" : "; ") + problem;
+  };
+  try {
+    const Operation alone("reopen", Deadline::operation());
+    bool reopened = true;
+    for (log4cpp::Appender* appender : current_attachments().all()) {
+      const std::string* file = file_name(*appender);
+      FifoReader reader;
+      if (file != nullptr && !reader.open_for(*file)) {
+        add(filled(messages::kFifoWithoutReader, appender->getName().c_str(), file->c_str()));
+        reopened = false;
+      } else if (!appender->reopen()) {
+        add(filled(messages::kNotReopened, appender->getName().c_str()));
+        reopened = false;
+      }
+    }
+    return reopened;
+  } catch (const GaveUp& e) {
+    add(e.what());
+    return false;
+  }
 }
 
 }  // namespace quelto::backend

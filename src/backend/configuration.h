@@ -26,22 +26,26 @@ namespace quelto::backend {
 struct PropertiesFile;
 
 /// Sets log4cpp up from a properties text read and checked before
-/// (read_properties, check_properties), holding the process-wide lock alone,
-/// and releases the appenders of earlier configurations that are now
-/// attached to no category. After a successful run, still alone, puts the
-/// JSON layout on the appenders the text's module keys name (json_layout.h)
-/// and calls `on_success`, which must throw nothing: what the caller applies
-/// of the text's module settings, so that no other configuration comes in
-/// between. Throws what log4cpp's configurator throws
-/// (`log4cpp::ConfigureFailure` for a text it rejects), having put every
-/// category back as it was before the call.
-void configure(const PropertiesFile& properties, const std::function<void()>& on_success = {});
+/// (read_properties, check_properties): resolves its syslog hosts first
+/// (syslog_hosts.h), then, the queue written out, configures from that text
+/// holding the process-wide lock alone, releases the appenders of earlier
+/// configurations that are now attached to no category, puts the module's
+/// layouts in place (fast_layouts.h) and applies the module's own settings.
+/// Last, still alone, it calls `on_success`, which must throw nothing: what
+/// the caller applies of the text's module settings, so that no other
+/// configuration comes in between. Throws what log4cpp's configurator
+/// throws (`log4cpp::ConfigureFailure` for a text it rejects, or for a wait
+/// it gave up), having put every category back as it was before the call.
+void configure(PropertiesFile properties, const std::function<void()>& on_success = {});
 
 /// `configure` from the properties file at `path` (read_properties).
 void configure_from_file(const std::string& path);
 
-/// Reopens every appender attached to any category (for log rotation),
-/// holding the process-wide lock alone. True when each one reopened.
-bool reopen_appenders();
+/// Reopens every appender attached to any category (for log rotation), the
+/// queue written out first, holding the process-wide lock alone. True when
+/// each one reopened; otherwise `problems` says why, one "; " apart. A file
+/// appender whose file is now a FIFO with no reader keeps its old
+/// descriptor: opening it would wait for a reader for ever.
+bool reopen_appenders(std::string& problems);
 
 }  // namespace quelto::backend

@@ -45,7 +45,7 @@ struct FastLayouts::Exchange {
   // The mutexes of the categories that hold the appender, deepest first as
   // log4cpp takes them (a child's, then its parent's), among equals by
   // address: one order for any two, in every run.
-  std::vector<log4cpp::threading::Mutex*> holders;
+  std::vector<pthread_mutex_t*> holders;
 };
 
 namespace {
@@ -74,10 +74,10 @@ FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& bef
     if (with_layout == nullptr) continue;
     std::unique_ptr<log4cpp::Layout> layout = replacement(*with_layout, settings);
     if (!layout) continue;
-    std::vector<std::pair<int, log4cpp::threading::Mutex*>> holders;
+    std::vector<std::pair<int, pthread_mutex_t*>> holders;
     for (std::size_t i = 0; i < now.categories.size(); ++i) {
       if (now.appenders[i].count(appender) == 0) continue;
-      holders.emplace_back(-depth(*now.categories[i]), &appender_mutex(*now.categories[i]));
+      holders.emplace_back(-depth(*now.categories[i]), &category_mutex(*now.categories[i]));
     }
     std::sort(holders.begin(), holders.end(), [](const auto& a, const auto& b) {
       return a.first != b.first ? a.first < b.first : std::less<>()(a.second, b.second);
@@ -91,14 +91,23 @@ FastLayouts::FastLayouts(const Attachments& now, const log4cpp::AppenderSet& bef
 FastLayouts::~FastLayouts() = default;
 FastLayouts::FastLayouts(FastLayouts&&) noexcept = default;
 
-void FastLayouts::install() noexcept {
+void FastLayouts::install(Deadline deadline) noexcept {
   // A record reaches an appender only through a category that holds it, and
   // log4cpp calls those holding the category's mutex: with them all held, no
-  // record is inside the layout as it is freed.
+  // record is inside the layout as it is freed. A mutex that a record stuck
+  // in its appender holds past the deadline leaves that appender log4cpp's
+  // layout, which writes the same bytes.
   for (Exchange& exchange : exchanges_) {
-    for (log4cpp::threading::Mutex* mutex : exchange.holders) mutex->lock();
-    exchange.appender->setLayout(exchange.layout.release());
-    for (auto it = exchange.holders.rbegin(); it != exchange.holders.rend(); ++it) (*it)->unlock();
+    const timespec until = deadline.realtime();
+    std::size_t held = 0;
+    while (held < exchange.holders.size() &&
+           pthread_mutex_timedlock(exchange.holders[held], &until) == 0) {
+      ++held;
+    }
+    if (held == exchange.holders.size()) {
+      exchange.appender->setLayout(exchange.layout.release());
+    }
+    while (held > 0) pthread_mutex_unlock(exchange.holders[--held]);
   }
 }
 

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "deadline.h"
+
 namespace log4cpp {
 class Layout;
 }  // namespace log4cpp
@@ -57,9 +59,10 @@ class FastLayouts {
   ~FastLayouts();
   FastLayouts(FastLayouts&&) noexcept;
 
-  /// Puts each in place of log4cpp's, which is freed. Runs holding the
+  /// Puts each in place of log4cpp's, which is freed, but where a record
+  /// stuck in the appender keeps it past `deadline`. Runs holding the
   /// process-wide lock alone.
-  void install() noexcept;
+  void install(Deadline deadline) noexcept;
 
   struct Exchange;
 

@@ -10,14 +10,21 @@
 // API at run time, which catches a library that does not match its header.
 #pragma once
 
+#include <pthread.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
 namespace log4cpp {
 class Appender;
 class Category;
+class HierarchyMaintainer;
 class Layout;
 class LayoutAppender;
-namespace threading {
-class Mutex;
-}  // namespace threading
+struct LoggingEvent;
+class TimeStamp;
 }  // namespace log4cpp
 
 namespace quelto::backend {
@@ -40,9 +47,39 @@ void register_appender(log4cpp::Appender* appender);
 /// The layout an appender formats its records with.
 log4cpp::Layout& layout_of(log4cpp::LayoutAppender& appender) noexcept;
 
-/// The mutex a category holds while it calls its appenders (and, as a record
-/// climbs to the parents, while the parents call theirs: child first), and
-/// while its appenders are read or changed.
-log4cpp::threading::Mutex& appender_mutex(log4cpp::Category& category) noexcept;
+/// Takes `appender` out of log4cpp's registry of appenders by its name, so
+/// that log4cpp's teardown does not free it. Throws nothing.
+void unregister_appender(log4cpp::Appender* appender) noexcept;
+
+/// The appenders a category holds, read without its mutex: for a category
+/// whose mutex a record stuck in its appender holds (which no one can change
+/// meanwhile).
+const std::set<log4cpp::Appender*>& appenders_of(const log4cpp::Category& category) noexcept;
+
+/// The mutex that log4cpp holds around a category's appenders: while they
+/// change, and across every write of a record to them
+/// (`Category::callAppenders`), the host's own records included.
+pthread_mutex_t& category_mutex(const log4cpp::Category& category) noexcept;
+
+/// The map of every category by name that `maintainer` keeps, and the mutex
+/// that guards it.
+std::map<std::string, log4cpp::Category*>& category_map(log4cpp::HierarchyMaintainer& maintainer);
+pthread_mutex_t& category_map_mutex(log4cpp::HierarchyMaintainer& maintainer) noexcept;
+
+/// The file that a FileAppender (RollingFileAppender, DailyRollingFileAppender)
+/// opens by name; null for any other appender, and for one made on a
+/// descriptor.
+const std::string* file_name(const log4cpp::Appender& appender) noexcept;
+
+/// Makes `event` carry a record that another thread logged: what it says,
+/// and what the layouts show of the thread that logged it (`%t`, `%x`, `%d`).
+/// log4cpp makes every member of an event but the priority and the time
+/// const, and its constructor takes the thread's name from the thread that
+/// runs it; the thread that writes queued records builds one event, once,
+/// and refills it for each record before any appender sees it (see the
+/// definition). Throws what allocating throws.
+void refill_event(log4cpp::LoggingEvent& event, const std::string& category,
+                  std::string_view message, std::string_view ndc, std::string_view thread,
+                  int priority, const log4cpp::TimeStamp& time);
 
 }  // namespace quelto::backend

@@ -1,6 +1,7 @@
 #include "module_settings.h"
 
 #include <charconv>
+#include <cstdint>
 #include <log4cpp/Configurator.hh>
 
 #include "../lua/messages.h"
@@ -20,7 +21,25 @@ struct ModuleKey {
   bool (*read)(std::string_view rest, std::string_view value, ModuleSettings& settings);
 };
 
+static_assert(kLeastQueue == 16 && kMostQueue == 1048576, "async.queue's error names its range");
 constexpr ModuleKey kModuleKeys[] = {
+    {"async", "true or false",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       return parse_boolean(value, settings.async.on);
+     }},
+    {"async.queue", "an integer from 16 to 1048576",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       long long records = 0;
+       if (!parse_integer(value, kLeastQueue, kMostQueue, records)) return false;
+       settings.async.records = static_cast<std::uint32_t>(records);
+       return true;
+     }},
+    {"async.when_full", "block or drop",
+     [](std::string_view, std::string_view value, ModuleSettings& settings) {
+       if (value != "block" && value != "drop") return false;
+       settings.async.when_full = value == "drop" ? WhenFull::drop : WhenFull::block;
+       return true;
+     }},
     {"appender.*.layout", "json",
      [](std::string_view name, std::string_view value, ModuleSettings& settings) {
        if (value != "json") return false;

@@ -17,11 +17,18 @@
 #include <utility>
 #include <vector>
 
+#include "async_queue.h"
+
 namespace quelto::backend {
 
 /// What a properties file's module keys set; what a file leaves out keeps
 /// its default here.
+///
+///   quelto.async = true|false            the asynchronous mode (async_queue.h)
+///   quelto.async.queue = 16..1048576     its ring's size, in records
+///   quelto.async.when_full = block|drop  what a call does when the ring is full
 struct ModuleSettings {
+  AsyncSettings async;
   /// quelto.layout.fast: the appenders the file makes with log4cpp's
   /// PatternLayout get the module's, which writes the same bytes for less.
   bool fast_layout = true;

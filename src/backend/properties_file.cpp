@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <log4cpp/Configurator.hh>
+#include <map>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -147,14 +148,29 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
 
 }  // namespace
 
+std::vector<PropertyLine> property_lines(const std::string& text) {
+  std::vector<PropertyLine> lines;
+  Log4cppProperties read;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = logical_line(std::string_view(text).substr(start, end - start));
+    if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
+      std::string value = substituted(std::string(property->value), read);
+      const auto [at, first] = read.emplace(std::string(property->key), value);
+      if (first) lines.push_back({at->first, std::move(value), start, end});  // later ones ignored
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
 Log4cppProperties log4cpp_properties(const std::string& text) {
   Log4cppProperties properties;
-  for_each_line(text, [&](const std::string& line) {
-    if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
-      std::string value = substituted(std::string(property->value), properties);
-      properties.emplace(property->key, std::move(value));  // a later value of the key is ignored
-    }
-  });
+  for (PropertyLine& line : property_lines(text)) {
+    properties.emplace(std::move(line.key), std::move(line.value));
+  }
   return properties;
 }
 

@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "module_settings.h"
 #include "properties_check.h"
@@ -61,6 +62,16 @@ std::string file_source(const std::string& path);
 /// the first value of a key kept, `${name}` replaced by the environment's
 /// `name`, else by the value of the key `name` read so far, else by nothing.
 Log4cppProperties log4cpp_properties(const std::string& text);
+
+/// The same, in the order of their lines, with where each line is in the
+/// text ([start, end), without the newline): for rewriting a value.
+struct PropertyLine {
+  std::string key;
+  std::string value;
+  std::size_t start;
+  std::size_t end;
+};
+std::vector<PropertyLine> property_lines(const std::string& text);
 
 /// log4cpp's white space, which its reader trims from keys and values.
 inline constexpr char kLog4cppSpace[] = " \t\r\n";

@@ -1,8 +1,9 @@
 #include "record.h"
 
 #include <log4cpp/Category.hh>
-#include <string>
 
+#include "async_queue.h"
+#include "lifecycle.h"
 #include "process_lock.h"
 #include "shared_appenders.h"
 
@@ -19,21 +20,18 @@ thread_local const std::string* json_object_in_hand = nullptr;
 
 void hand_on(log4cpp::Category& category, int priority, const std::string& message,
              bool json_object) noexcept {
-  const SharedUse use;                        // first: the stripes are read under it
+  const SharedUse use;                        // first: the stripes, and the exit, are read under it
+  if (exiting()) return;                      // log4cpp is being torn down
   const SharedAppenderUse in_turn(category);  // a shared appender's stripes
-  if (!json_object) {
-    category.log(priority, message);  // log4cpp's own: throws nothing
-    return;
-  }
-  json_object_in_hand = &message;
-  category.log(priority, message);
-  json_object_in_hand = nullptr;
+  const JsonRecordMark mark(json_object ? &message : nullptr);
+  category.log(priority, message);  // log4cpp's own: throws nothing
 }
 
 }  // namespace
 
 void write_record(log4cpp::Category& category, int priority, std::string_view message,
                   bool json_object) {
+  if (queue_record(category, priority, message, json_object)) return;  // the asynchronous mode
   if (message.size() > kKeptBytes) {
     return hand_on(category, priority, std::string(message), json_object);
   }
@@ -47,6 +45,14 @@ bool is_json_record(const std::string& message) noexcept {
   // The event holds a copy: the same text is the same record.
   const std::string* in_hand = json_object_in_hand;
   return in_hand != nullptr && *in_hand == message;
+}
+
+JsonRecordMark::JsonRecordMark(const std::string* message) noexcept {
+  json_object_in_hand = message;
+}
+
+JsonRecordMark::~JsonRecordMark() {
+  json_object_in_hand = nullptr;
 }
 
 }  // namespace quelto::backend

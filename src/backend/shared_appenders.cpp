@@ -86,4 +86,8 @@ void note_shared_appenders(const Attachments& now) {
   holders().swap(table);  // the old table is freed here, under the lock
 }
 
+void reset_stripes_in_child() noexcept {
+  for (Stripe& stripe : stripes) new (&stripe) Stripe;
+}
+
 }  // namespace quelto::backend

@@ -45,4 +45,8 @@ class SharedAppenderUse {
 /// appenders.
 void note_shared_appenders(const Attachments& now);
 
+/// Makes every stripe free, in a child just forked: a thread of the parent
+/// that held one does not exist in it.
+void reset_stripes_in_child() noexcept;
+
 }  // namespace quelto::backend

@@ -20,6 +20,23 @@ inline constexpr char kTextSource[] = "The text";
 inline constexpr char kConfigureNoFileName[] = "Appender '%s' has no fileName";
 inline constexpr char kConfigureFileWaits[] =
     "Appender '%s' would wait to open %s: a FIFO that no process reads";
+// Operations that give up waiting (configure's after kConfigureFailure).
+inline constexpr char kGaveUpOnRecord[] =
+    "%s gave up after %d s waiting for a record being written to %s";
+inline constexpr char kGaveUpOnTurn[] =
+    "%s gave up after %d s waiting for another configure, reopen or set_priority";
+inline constexpr char kProcessExiting[] = "%s: the process is exiting";
+inline constexpr char kFifoWithoutReader[] =
+    "appender '%s' was not reopened: %s is a FIFO with no reader";
+inline constexpr char kNotReopened[] = "appender '%s' did not reopen";
+inline constexpr char kSyslogHostUnresolved[] =
+    "appender '%s': syslogHost '%s' does not resolve to an IPv4 address";
+inline constexpr char kSyslogHostTimedOut[] =
+    "appender '%s': syslogHost '%s' did not resolve within %d s";
+
+// The asynchronous mode's notice, in the queue (async_queue.h).
+inline constexpr char kDroppedRecords[] = "%llu records dropped: the log queue was full";
+
 // The module's own keys of a properties file (after kConfigureFailure).
 inline constexpr char kUnknownModuleKey[] = "unknown key '%s'";
 inline constexpr char kBadModuleValue[] = "key '%s' must be %s, got '%s'";

@@ -120,9 +120,13 @@ int check_priority_number(lua_State* L, int arg) {
 
 void push_logger(lua_State* L, log4cpp::Category* category, const OptionSet& options, bool fields) {
   void* block = lua_newuserdata(L, sizeof(QueltoLogger));
-  auto* logger = new (block)
-      QueltoLogger{static_cast<QueltoLogger*>(block), category, &process_gate(),
-                   backend::GateCache(*category), options.values.gate, options, fields};
+  auto* logger = new (block) QueltoLogger{static_cast<QueltoLogger*>(block),
+                                          category,
+                                          &process_gate(),
+                                          backend::GateCache(*category),
+                                          options.values.gate,
+                                          options,
+                                          fields};
   if (options.gate_given()) logger->gate = &logger->own_gate;
   lua_getfield(L, LUA_REGISTRYINDEX, kLoggerType);
   lua_setmetatable(L, -2);

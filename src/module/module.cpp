@@ -1,7 +1,14 @@
 // The entry points: `luaopen_quelto_internal` registers the logger metatable
-// and returns the module table; `quelto_internal_reopen` serves C++ hosts.
+// and returns the module table; `quelto_internal_reopen`,
+// `quelto_internal_flush` and `quelto_internal_priorities_changed` serve C++
+// hosts.
+#include <string>
+
+#include "../backend/async_queue.h"
 #include "../backend/configuration.h"
 #include "../backend/gate.h"
+#include "../backend/lifecycle.h"
+#include "../lua/guard.h"
 #include "category_methods.h"
 #include "fast_methods.h"
 #include "logger.h"
@@ -23,6 +30,8 @@ const luaL_Reg kModuleFunctions[] = {
     {"get_priority_map", quelto::get_priority_map},
     {"set_defaults", quelto::set_defaults},
     {"reopen", quelto::reopen},
+    {"flush", quelto::flush},
+    {"stats", quelto::stats},
     {nullptr, nullptr},
 };
 
@@ -31,6 +40,10 @@ const luaL_Reg kModuleFunctions[] = {
 extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lua_State* L) {
   // First: in the wrong interpreter even the registration below could go wrong.
   quelto::lua::check_interpreter(L);
+  quelto::lua::guarded(L, [] {
+    quelto::backend::on_module_load();  // the exit handler, once per process
+    return 0;
+  });
   luaL_newmetatable(L, quelto::kLoggerType);  // reused when loaded again
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");  // methods are fields of every logger
@@ -39,7 +52,7 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
   lua_pushvalue(L, -1);
   luaL_setfuncs(L, quelto::kCategoryMethods, 1);  // the same for these
   quelto::install_fast_methods(L, -1);            // on LuaJIT: wraps the log methods
-  lua_createtable(L, 0, 7);
+  lua_createtable(L, 0, 9);
   quelto::push_defaults(L);  // the state's logger defaults: the functions' upvalue
   luaL_setfuncs(L, kModuleFunctions, 1);
   lua_pushliteral(L,
@@ -51,10 +64,15 @@ extern "C" __attribute__((visibility("default"))) int luaopen_quelto_internal(lu
 
 extern "C" __attribute__((visibility("default"))) int quelto_internal_reopen(void) {
   try {
-    return quelto::backend::reopen_appenders() ? 1 : 0;
+    std::string problems;
+    return quelto::backend::reopen_appenders(problems) ? 1 : 0;
   } catch (...) {
     return 0;  // no memory to list the appenders: none was reopened
   }
+}
+
+extern "C" __attribute__((visibility("default"))) int quelto_internal_flush(void) {
+  return quelto::backend::flush_records(quelto::backend::Deadline::operation()) ? 1 : 0;
 }
 
 extern "C" __attribute__((visibility("default"))) void quelto_internal_priorities_changed(void) {

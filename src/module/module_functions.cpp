@@ -6,7 +6,9 @@
 #include <log4cpp/Configurator.hh>
 #include <log4cpp/Priority.hh>
 #include <string>
+#include <utility>
 
+#include "../backend/async_queue.h"
 #include "../backend/categories.h"
 #include "../backend/configuration.h"
 #include "../backend/priorities.h"
@@ -26,9 +28,9 @@ template <class Read>
 int configure_with(lua_State* L, Read read) {
   return lua::guarded(L, [read] {
     try {
-      const backend::PropertiesFile properties = read();
+      backend::PropertiesFile properties = read();
       const LoggerOptions defaults = read_process_defaults(properties.settings.defaults);
-      backend::configure(properties, [&defaults] { set_process_defaults(defaults); });
+      backend::configure(std::move(properties), [&defaults] { set_process_defaults(defaults); });
     } catch (const log4cpp::ConfigureFailure& e) {
       throw lua::Raise(std::string(messages::kConfigureFailure) + e.what());
     } catch (const std::exception& e) {
@@ -63,12 +65,28 @@ int configure_text(lua_State* L) {
 }
 
 int reopen(lua_State* L) {
-  bool reopened = false;
-  lua::guarded(L, [&reopened] {
-    reopened = backend::reopen_appenders();
-    return 0;
+  return lua::guarded(L, [L] {
+    std::string problems;
+    const bool reopened = backend::reopen_appenders(problems);
+    lua_pushboolean(L, reopened);  // raises nothing: LUA_MINSTACK slots are free
+    if (reopened) return 1;
+    lua::detail::push_text(L, problems.c_str());  // or, short of memory, that error
+    return 2;
   });
-  lua_pushboolean(L, reopened);
+}
+
+int flush(lua_State* L) {
+  lua_pushboolean(L, backend::flush_records(backend::Deadline::operation()));
+  return 1;
+}
+
+int stats(lua_State* L) {
+  const backend::QueueStats now = backend::queue_stats();
+  lua_createtable(L, 0, 2);
+  lua_pushinteger(L, static_cast<lua_Integer>(now.queued));
+  lua_setfield(L, -2, "queued");
+  lua_pushinteger(L, static_cast<lua_Integer>(now.dropped));
+  lua_setfield(L, -2, "dropped");
   return 1;
 }
 

@@ -96,7 +96,7 @@ fi
 #    compat-5.3's functions, where it is compiled in, and the C++ library's
 #    template statics stay inside.
 expect_eq "the installed module exports the entry point and the hosts' functions alone" \
-  "$(printf 'luaopen_quelto_internal\nquelto_internal_priorities_changed\nquelto_internal_reopen')" \
+  "$(printf 'luaopen_quelto_internal\nquelto_internal_flush\nquelto_internal_priorities_changed\nquelto_internal_reopen')" \
   "$(nm -D --defined-only "$module" | awk '$2 != "w" && $2 != "V" && $2 != "W" { print $3 }' | sort)"
 
 # 7. One version everywhere: the project's, in the versioned rockspec, the

@@ -1,8 +1,12 @@
 -- Configures log4cpp through the module so that every record lands in a
--- temporary file, and reads the records back.
+-- temporary file, and reads the records back. With QUELTO_TEST_ASYNC=1 in
+-- the environment, in the asynchronous mode: every suite runs again so.
 local q = require "quelto_internal"
 
 local capture = {}
+
+--- Whether the suites run in the asynchronous mode.
+capture.async = os.getenv("QUELTO_TEST_ASYNC") == "1"
 
 local path = os.tmpname()
 local properties = os.tmpname()
@@ -22,6 +26,7 @@ function capture.configure(extra, root)
     "log4cpp.appender.capture.fileName=" .. path,
     "log4cpp.appender.capture.layout=PatternLayout",
     "log4cpp.appender.capture.layout.ConversionPattern=%p|%c|%m<end>%n",
+    capture.async and "quelto.async = true" or "",
     extra or "",
   }, "\n"))
   q.configure(properties)
@@ -30,11 +35,13 @@ end
 
 --- Forgets the records written so far.
 function capture.clear()
+  assert(q.flush(), "the queue did not drain")
   write_file(path, "")
 end
 
 --- The records since the last clear: { {priority=, category=, message=}, ... }.
 function capture.records()
+  assert(q.flush(), "the queue did not drain")
   local f = assert(io.open(path, "r"))
   local text = f:read("*a")
   f:close()

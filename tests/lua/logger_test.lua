@@ -11,15 +11,15 @@ local name_of = {}
 for name, value in pairs(names) do name_of[value] = name end
 
 describe("the module table", function()
-  it("has exactly its six functions and its version", function()
+  it("has exactly its eight functions and its version", function()
     local keys = {}
     for k, v in pairs(q) do
       if k ~= "_VERSION" then assert.are.equal("function", type(v)) end
       keys[#keys + 1] = k
     end
     table.sort(keys)
-    assert.are.same({ "_VERSION", "configure", "configure_text", "get_log", "get_priority_map",
-                      "reopen", "set_defaults" }, keys)
+    assert.are.same({ "_VERSION", "configure", "configure_text", "flush", "get_log",
+                      "get_priority_map", "reopen", "set_defaults", "stats" }, keys)
     -- The project's version, which the build passes to the tests.
     assert.are.equal(os.getenv("QUELTO_VERSION"), q._VERSION)
   end)
@@ -344,5 +344,18 @@ describe("the lazy option", function()
     assert.are.equal('{"msg":"a <error: ' .. line .. ': boom> <error: table> b"}',
       capture.message_of(function() lazy:info("a ", function() error("boom") end, " ",
                                                      function() error({}) end, " b") end))
+  end)
+end)
+
+describe("flush and stats", function()
+  it("flush waits until every record is written; stats counts those waiting", function()
+    capture.configure()
+    local log = q.get_log("flushed")
+    for i = 1, 100 do log:info("r", i) end
+    assert.is_true(q.flush())
+    local stats = q.stats()
+    assert.are.equal(0, stats.queued)
+    assert.are.equal("number", type(stats.dropped))
+    assert.are.equal(100, #capture.records())
   end)
 end)

@@ -1,10 +1,17 @@
 #include "lua_host.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace quelto::states {
 
@@ -59,6 +66,44 @@ std::string ScratchDir::write(const std::string& name, const std::string& text) 
   std::string file = path(name);
   std::ofstream(file, std::ios::binary) << text;
   return file;
+}
+
+StalledPipe::StalledPipe(std::string path) : path_(std::move(path)) {
+  if (mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  reader_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+}
+
+StalledPipe::~StalledPipe() {
+  close(reader_);
+}
+
+bool StalledPipe::wait_until_full() const {
+  int before = -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    int held = 0;
+    if (ioctl(reader_, FIONREAD, &held) == 0 && held >= 32768 && held == before) return true;
+    before = held;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+std::string StalledPipe::read_some(std::size_t bytes) const {
+  std::string text(bytes, '\0');
+  const ssize_t got = read(reader_, text.data(), bytes);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
+
+void StalledPipe::drain(const std::atomic<bool>& start, const std::atomic<bool>& done) const {
+  const auto late = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!start && std::chrono::steady_clock::now() < late) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  while (!done) {
+    if (read_some(65536).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 std::string file_properties(const std::string& appender, const std::string& log_file) {

@@ -2,6 +2,7 @@
 // through package.cpath), and the scratch files the threaded tests share.
 #pragma once
 
+#include <atomic>
 #include <lua.hpp>
 #include <map>
 #include <string>
@@ -51,6 +52,33 @@ class ScratchDir {
 
  private:
   std::string dir_;
+};
+
+/// A FIFO with one reader that reads nothing until told to: a write into it
+/// blocks once the pipe is full.
+class StalledPipe {
+ public:
+  explicit StalledPipe(std::string path);
+  ~StalledPipe();
+  StalledPipe(const StalledPipe&) = delete;
+  StalledPipe& operator=(const StalledPipe&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  /// Waits (10 s at most) until the pipe holds 32 KiB or more and takes no
+  /// more for 100 ms: a writer is stuck.
+  bool wait_until_full() const;
+
+  /// Reads at most `bytes` of what the pipe holds now, waiting for nothing.
+  std::string read_some(std::size_t bytes) const;
+
+  /// Reads what comes until `done`, from the time `start` is set or, should
+  /// the test's operations wait for ever on the stuck writer, from 15 s on.
+  void drain(const std::atomic<bool>& start, const std::atomic<bool>& done) const;
+
+ private:
+  std::string path_;
+  int reader_;
 };
 
 /// Properties that send every record of the root category, at DEBUG and

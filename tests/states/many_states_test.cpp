@@ -1,6 +1,7 @@
 // Eight Lua states on eight threads log through the module while other
 // states configure log4cpp again and again, with valid and rejected files,
-// and one sets the categories' priorities to values that admit every record.
+// queueing records or not, and one sets the categories' priorities to values
+// that admit every record.
 // Every record that a script logs must reach the log files exactly once and
 // intact, whichever configuration was in force when it was logged.
 #include <gtest/gtest.h>
@@ -114,7 +115,11 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
   ScratchDir dir;
   const std::string missing = dir.path("missing.properties");
   const std::vector<ConfigureCase> cases = {
-      {dir.write("a.properties", properties_for("fa", dir.path("a.log"))), "ok"},
+      // One file queues the records, through a small ring that fills; the
+      // other writes them at once: each configuration changes the mode.
+      {dir.write("a.properties", "quelto.async = true\nquelto.async.queue = 64\n" +
+                                     properties_for("fa", dir.path("a.log"))),
+       "ok"},
       {dir.write("b.properties", properties_for("fb", dir.path("b.log"))), "ok"},
       {missing, "log4cpp configure failure: File " + missing + " does not exist"},
       {dir.write("rejected.properties", rejected_properties()),
@@ -158,6 +163,7 @@ TEST(ManyStates, EveryRecordWrittenOnceWhileOthersConfigure) {
     });
   }
   for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(LuaHost().run("return tostring(q.flush())"), "true");
 
   for (int t = 0; t < kLoggingThreads; ++t) {
     EXPECT_EQ(logged[t], "") << "logging thread " << t + 1;

@@ -3,6 +3,7 @@
 // the way out of `main`.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,54 +122,176 @@ TEST(Fork, AChildForkedWhileOthersConfigureCanLog) {
   EXPECT_EQ(written, (std::map<std::string, int>{{"child 1", kForks}}));
 }
 
-// The way out of `main` that the guide gives: every thread that logs is
-// stopped and joined, then the process exits and log4cpp's static
-// destructors run. Runs in a program of its own (this one, started again
-// with QUELTO_EXIT_LOG set), so that they do run.
-TEST(Exit, ThreadsJoinedBeforeExit) {
-  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
-  if (log_file != nullptr) {
-    LuaHost host;
-    ScratchDir dir;
-    if (host.run(kConfigureChunk, dir.write("e.properties", file_properties("fe", log_file))) !=
-        "ok") {
-      std::_Exit(2);
-    }
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&stop] {
-        LuaHost own;
-        while (!stop) own.run(kLogChunk, log_args("exit", "w", 50));
-      });
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    stop = true;
-    for (std::thread& thread : threads) thread.join();
-    std::exit(0);  // as a return from main: every static destructor runs
+// Starts this program again to run `test` alone, with QUELTO_EXIT_LOG set
+// to `log`: a test of the way out of `main` runs in a process of its own,
+// so that the static destructors do run. Its wait status; a process that
+// has not ended after `seconds` is killed.
+int run_alone(const std::string& test, const std::string& log, int seconds = 60) {
+  const std::string variable = "QUELTO_EXIT_LOG=" + log;
+  std::vector<char*> env{const_cast<char*>(variable.c_str())};
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  env.push_back(nullptr);
+  std::string filter = "--gtest_filter=" + test;
+  char self[] = "/proc/self/exe";
+  char* argv[] = {self, filter.data(), nullptr};
+  posix_spawn_file_actions_t quiet;  // its own test report is not this one's
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
+  posix_spawn_file_actions_destroy(&quiet);
+  int status = -1;
+  for (int ms = 0; spawned == 0 && waitpid(pid, &status, WNOHANG) == 0; ++ms) {
+    if (ms == seconds * 1000) kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  return status;
+}
+
+// How many of twenty runs of `test` did not exit with status 0.
+int failed_runs(const std::string& test) {
   ScratchDir dir;
   int failed = 0;
   for (int run = 0; run < 20; ++run) {
-    const std::string log = "QUELTO_EXIT_LOG=" + dir.path("exit.log");
-    std::vector<char*> env{const_cast<char*>(log.c_str())};
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-    env.push_back(nullptr);
-    char filter[] = "--gtest_filter=Exit.ThreadsJoinedBeforeExit";
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, filter, nullptr};
-    posix_spawn_file_actions_t quiet;  // its own test report is not this one's
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, self, &quiet, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&quiet);
-    ASSERT_EQ(spawned, 0);
-    int status = -1;
-    waitpid(pid, &status, 0);
+    const int status = run_alone(test, dir.path("exit.log"));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed;
   }
-  EXPECT_EQ(failed, 0);
+  return failed;
+}
+
+// The way out of `main` that the guide gives: every thread that logs is
+// stopped and joined, then the process exits and log4cpp's static
+// destructors run.
+TEST(Exit, ThreadsJoinedBeforeExit) {
+  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
+  if (log_file == nullptr) {
+    EXPECT_EQ(failed_runs("Exit.ThreadsJoinedBeforeExit"), 0);
+    return;
+  }
+  LuaHost host;
+  ScratchDir dir;
+  if (host.run(kConfigureChunk, dir.write("e.properties", file_properties("fe", log_file))) !=
+      "ok") {
+    std::_Exit(2);
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&stop] {
+      LuaHost own;
+      while (!stop) own.run(kLogChunk, log_args("exit", "w", 50));
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  std::exit(0);  // as a return from main: every static destructor runs
+}
+
+// A host that does not stop its threads: `main` returns while four threads
+// log, look categories up, set priorities and configure, and log4cpp's
+// static destructors run meanwhile. The process must still exit cleanly.
+TEST(Exit, ThreadsStillRunningAsMainReturns) {
+  const char* log_file = std::getenv("QUELTO_EXIT_LOG");
+  if (log_file == nullptr) {
+    EXPECT_EQ(failed_runs("Exit.ThreadsStillRunningAsMainReturns"), 0);
+    return;
+  }
+  // Beside the log, in the directory of the test that started this one: the
+  // threads read it to the end, after every static destructor has run.
+  const std::string log(log_file);
+  const std::string file = log.substr(0, log.rfind('/')) + "/e.properties";
+  std::ofstream(file) << file_properties("fe", log_file);
+  if (LuaHost().run(kConfigureChunk, file) != "ok") std::_Exit(2);
+  constexpr const char* kChunks[] = {
+      kLogChunk,
+      kLogChunk,
+      R"(for k = 1, 50 do
+           local log = q.get_log("exit.n" .. k)
+           log:set_priority(k % 2 == 0 and "DEBUG" or nil)
+           log:info(log:is_enabled("INFO"), log:get_name())
+         end
+         return "ok")",
+      R"(q.configure(...) q.reopen() return "ok")",
+  };
+  for (const char* chunk : kChunks) {
+    const std::string arg = chunk == kLogChunk ? log_args("exit", "w", 50) : file;
+    std::thread([chunk, arg] {
+      LuaHost own;  // never closed: the thread runs until the process ends
+      for (;;) own.run(chunk, arg);
+    }).detach();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::exit(0);  // as a return from main
+}
+
+// The asynchronous mode: `main` returns with records still queued (the
+// sink, a pipe, is read only once every record is logged), and they are
+// written before log4cpp's teardown.
+TEST(Exit, QueuedRecordsAreWrittenAsMainReturns) {
+  constexpr int kRecords = 20000;
+  const char* sink = std::getenv("QUELTO_EXIT_LOG");
+  if (sink == nullptr) {
+    ScratchDir dir;
+    for (int run = 0; run < 3; ++run) {
+      const StalledPipe pipe(dir.path("sink" + std::to_string(run)));
+      std::atomic<bool> exited{false};
+      std::string written;
+      std::thread reader([&] {
+        while (!exited && read_file(pipe.path() + ".queued").empty()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (!exited) written += pipe.read_some(65536);
+      });
+      EXPECT_EQ(run_alone("Exit.QueuedRecordsAreWrittenAsMainReturns", pipe.path()), 0);
+      exited = true;
+      reader.join();
+      for (std::string more; !(more = pipe.read_some(65536)).empty();) written += more;
+      std::map<std::string, int> want;
+      for (int k = 1; k <= kRecords; ++k) want["q " + std::to_string(k)] = 1;
+      EXPECT_EQ(count_records({written}), want) << "run " << run;
+      EXPECT_GT(std::stol("0" + read_file(pipe.path() + ".queued")), 0) << "none queued at exit";
+    }
+    return;
+  }
+  LuaHost host;
+  ScratchDir dir;
+  const std::string properties =
+      "quelto.async = true\nquelto.async.queue = 65536\n" + file_properties("fq", sink);
+  if (host.run(kConfigureChunk, dir.write("q.properties", properties)) != "ok" ||
+      host.run(kLogChunk, log_args("", "q", kRecords)) != "ok") {
+    std::_Exit(2);
+  }
+  std::ofstream(std::string(sink) + ".queued") << host.run("return q.stats().queued");
+  std::exit(0);  // as a return from main, with records still queued
+}
+
+// A record that stands still in its appender as `main` returns (a pipe
+// nobody reads), queued for the writer or logged by a thread of its own:
+// the process still exits, within the bound.
+TEST(Exit, ARecordStuckInItsSinkDoesNotHoldTheExit) {
+  const char* sink = std::getenv("QUELTO_EXIT_LOG");
+  if (sink == nullptr) {
+    ScratchDir dir;
+    const StalledPipe pipe(dir.path("stuck.fifo"));
+    for (const char* mode : {"sync", "async"}) {
+      std::ofstream(pipe.path() + ".mode") << mode;
+      EXPECT_EQ(run_alone("Exit.ARecordStuckInItsSinkDoesNotHoldTheExit", pipe.path(), 20), 0)
+          << mode;
+    }
+    return;
+  }
+  const bool queued = read_file(std::string(sink) + ".mode") == "async";
+  ScratchDir dir;
+  const std::string properties =
+      std::string(queued ? "quelto.async = true\n" : "") + file_properties("fs", sink);
+  if (LuaHost().run(kConfigureChunk, dir.write("s.properties", properties)) != "ok") std::_Exit(2);
+  std::thread([] {
+    LuaHost().run(
+        "local big = string.rep('x', 4096) for _ = 1, 64 do q.get_log(nil):info(big) end");
+  }).detach();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the pipe is full by then
+  std::exit(0);                                                 // as a return from main
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Configuring again: what a new configuration replaces is released, and
 // nothing else is.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -298,6 +299,9 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
       "log4cpp.appender.fa.target= StdErr \nlog4cpp.appender.fa.layout=x.SimpleLayout\n"
       "log4cpp.appender.fz=AbortAppender\nlog4cpp.appender.=NoSuchAppender\n");
   const std::string bad_value = properties("bad_value.properties", "quelto.layout.fast=yes\n");
+  const auto keyed = [this](const std::string& name, const std::string& line) {
+    return properties(name, line + "\n");
+  };
   const std::string prefix = "log4cpp configure failure: File ";
   const std::vector<std::pair<std::string, std::string>> refused = {
       {waits, "log4cpp configure failure: Appender 'fq' would wait to open " + fifo +
@@ -305,6 +309,21 @@ TEST_F(Configuration, FilesThatCouldHoldTheLockAreRefused) {
       {no_file, "log4cpp configure failure: Appender 'fn' has no fileName"},
       {odd, ""},
       {unknown, "log4cpp configure failure: unknown key 'quelto.asink'"},
+      {keyed("a.properties", "quelto.async = yes"),
+       "log4cpp configure failure: key 'quelto.async' must be true or false, got 'yes'"},
+      {keyed("q.properties", "log4cpp.quelto.async.queue = 15"),
+       "log4cpp configure failure: key 'quelto.async.queue' must be an integer from 16 to "
+       "1048576, got '15'"},
+      {keyed("r.properties", "quelto.async.queue=1048577"),
+       "log4cpp configure failure: key 'quelto.async.queue' must be an integer from 16 to "
+       "1048576, got '1048577'"},
+      {keyed("w.properties", "quelto.async.when_full = wait"),
+       "log4cpp configure failure: key 'quelto.async.when_full' must be block or drop, got "
+       "'wait'"},
+      {keyed("ok.properties",
+             "quelto.async = false\nquelto.async.queue = 16\n"
+             "quelto.async.when_full = drop"),
+       ""},
       {not_ours, ""},
       {bad_value,
        "log4cpp configure failure: key 'quelto.layout.fast' must be true or false, got 'yes'"},
@@ -428,7 +447,7 @@ TEST_F(Configuration, ReopenFindsEveryAppenderInUse) {
     if (!all) fs::remove_all(dir_ / "sub");
     fs::rename(dir_ / "kept.log", dir_ / "kept.log.1");
     fs::rename(dir_ / "other.log", dir_ / "other.log.1");
-    ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+    ASSERT_EQ(luaL_dostring(L, "return (q.reopen())"), LUA_OK);  // the text of a failure aside
     EXPECT_EQ(lua_toboolean(L, -1) != 0, all);
     log4cpp::Category::getInstance("cfg.kept").info("kept");
     log4cpp::Category::getInstance("cfg.other").info("other");
@@ -496,6 +515,42 @@ TEST_F(Configuration, HostRecordsWhileLayoutsAreReplaced) {
   }
 }
 
+TEST_F(Configuration, ReopenKeepsTheFileOfAnAppenderWhoseNameIsNowAFifoWithNoReader) {
+  const std::string rotated = properties(
+      "rot.properties", "log4cpp.category.cfg.rot=INFO, fr\n" + file_appender("fr", "r.log"));
+  ASSERT_EQ(configure(rotated), "");
+  log4cpp::Category& category = log4cpp::Category::getInstance("cfg.rot");
+  fs::rename(dir_ / "r.log", dir_ / "r.log.1");
+  const std::string fifo = (dir_ / "r.log").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> returned{false};
+  std::thread rescue([&] {  // should reopen wait for a reader, one comes after 5 s
+    for (int ms = 0; ms < 5000 && !returned; ++ms) usleep(1000);
+    if (!returned) close(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  });
+  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+  returned = true;
+  rescue.join();
+  EXPECT_FALSE(lua_toboolean(L, -2));
+  EXPECT_STREQ(lua_tostring(L, -1),
+               ("appender 'fr' was not reopened: " + fifo + " is a FIFO with no reader").c_str());
+  lua_settop(L, 0);
+  category.info("old file");
+  EXPECT_EQ(read("r.log.1"), "old file\n");
+  // Once the FIFO has a reader, the appender opens it.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_EQ(luaL_dostring(L, "return q.reopen()"), LUA_OK);
+  EXPECT_TRUE(lua_toboolean(L, -1));
+  lua_settop(L, 0);
+  category.info("fifo");
+  char got[16] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 5);
+  EXPECT_STREQ(got, "fifo\n");
+  fs::remove(fifo);
+  ASSERT_EQ(configure(rotated), "");  // the FIFO's appender released before its reader goes
+  close(reader);
+}
+
 // The private members the module reads, against log4cpp's public answers: a
 // library that does not match its header fails here.
 // The chained gate's cache follows every change log4cpp's own walk sees,
@@ -521,26 +576,33 @@ TEST(Log4cppInternals, AgreeWithThePublicApi) {
   auto* second = new HostAppender("internals.appender", &destroyed);  // takes the name
   backend::register_appender(first);
   EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), first);
+  leaf.addAppender(*first);
+  EXPECT_EQ(backend::appenders_of(leaf), leaf.getAllAppenders());
+  backend::unregister_appender(first);
+  EXPECT_EQ(log4cpp::Appender::getAppender("internals.appender"), nullptr);
+  // The mutex is the one log4cpp's own calls on the category wait for.
+  pthread_mutex_lock(&backend::category_mutex(leaf));
+  std::atomic<bool> read{false};
+  std::thread reader([&] {
+    leaf.getAllAppenders();
+    read = true;
+  });
+  usleep(50000);
+  EXPECT_FALSE(read);
+  pthread_mutex_unlock(&backend::category_mutex(leaf));
+  reader.join();
+  EXPECT_TRUE(read);
+  leaf.removeAllAppenders();
   delete second;
-  delete first;
   auto* file = new log4cpp::FileAppender("internals.file", "/dev/null");
+  ASSERT_NE(backend::file_name(*file), nullptr);
+  EXPECT_EQ(*backend::file_name(*file), "/dev/null");
+  EXPECT_EQ(backend::file_name(*first), nullptr);  // not a FileAppender
+  delete first;
   auto* layout = new log4cpp::PatternLayout();
   file->setLayout(layout);
   EXPECT_EQ(&backend::layout_of(*file), layout);
-  // The mutex log4cpp holds while it calls a category's appenders, and
-  // takes to read them.
   middle.addAppender(file);
-  std::atomic<bool> read{false};
-  backend::appender_mutex(middle).lock();
-  std::thread reader([&] {
-    middle.getAllAppenders();
-    read = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(read);
-  backend::appender_mutex(middle).unlock();
-  reader.join();
-  EXPECT_TRUE(read);
   middle.removeAllAppenders();
 }
 
