@@ -9,7 +9,9 @@
 # log file however often it configured.
 #   haproxy_test.sh HAPROXY MODULE_DIR
 # QUELTO_SERVER_REQUESTS (1000) and QUELTO_SERVER_CONFIGURES (100) set how
-# many requests each logging and each configuring client sends.
+# many requests each logging and each configuring client sends;
+# QUELTO_SERVER_ASYNC=1 queues the records, in a small queue (a writer that
+# is not woken soon fills it, and the callers wait).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/check.sh"
@@ -55,13 +57,36 @@ EOF_CFG
   server=$!
 }
 
-cat >"$tmp/server.properties" <<EOF_PROPERTIES
+if [ "${QUELTO_SERVER_ASYNC:-0}" = 1 ]; then
+  printf 'quelto.async = true\nquelto.async.queue = 64\n' >"$tmp/server.properties"
+fi
+cat >>"$tmp/server.properties" <<EOF_PROPERTIES
 log4cpp.rootCategory=DEBUG, records
 log4cpp.appender.records=FileAppender
 log4cpp.appender.records.fileName=$tmp/records.log
 log4cpp.appender.records.layout=PatternLayout
 log4cpp.appender.records.layout.ConversionPattern=%m<eor>%n
 EOF_PROPERTIES
+
+# The ids of every client, and the one request after them: written within 5 s
+# while the server runs, and no record more once it is gone.
+expected_records=$((log_clients * requests_per_client + 1))
+records_summary() {
+  lua5.3 "$here/records.lua" "$tmp/records.log" 99 $((log_clients * 1000000 + 999999)) \
+    2>"$tmp/records.err"
+}
+check_records() {
+  local summary
+  for _ in $(seq 50); do
+    summary=$(records_summary)
+    [ "${summary%%,*}" = "records: $expected_records" ] && break
+    sleep 0.1
+  done
+  expect_eq "every record is written once and intact $1" \
+    "records: $expected_records, distinct: $expected_records, intact: $expected_records, unknown: 0" \
+    "$summary"
+  [ -s "$tmp/records.err" ] && head -20 "$tmp/records.err"
+}
 
 if ! start_on_free_port tcp start_server server 10; then
   echo "haproxy did not start listening on 127.0.0.1 (last port: ${port:-none})"
@@ -103,15 +128,7 @@ expect_eq "configuring again leaves one descriptor on the log file" 1 "$open_on_
 # Served by whichever thread takes it, after all the configuring.
 expect_eq "the server still serves" "logged 99" "$(curl -s --max-time 10 "$url/log?id=99")"
 
-# The ids of every client, and the one request after them.
-expected_records=$((log_clients * requests_per_client + 1))
-summary=$(lua5.3 "$here/records.lua" "$tmp/records.log" 99 $((log_clients * 1000000 + 999999)) \
-  2>"$tmp/records.err")
-expect_eq "every record is written once and intact" \
-  "records: $expected_records, distinct: $expected_records, intact: $expected_records, unknown: 0" \
-  "$summary"
-[ -s "$tmp/records.err" ] && head -20 "$tmp/records.err"
-
+check_records "while the server runs"
 if [ -z "$alive" ]; then
   finish
   exit
@@ -129,5 +146,5 @@ case "$state" in
 esac
 wait "$server" 2>/dev/null
 server=""
-
+check_records "after it stopped"
 finish
