@@ -227,6 +227,23 @@ TEST_F(Async, ConfigureWritesWhatIsQueuedThroughTheOldConfiguration) {
   EXPECT_EQ(read_file(next), "");
 }
 
+// A writer that found nothing to write for a while sleeps; the next record
+// wakes it, with no flush to do so.
+TEST_F(Async, ASleepingWriterWakesForTheNextRecord) {
+  const std::string log_file = dir.path("idle.log");
+  ASSERT_EQ(host.run(kConfigureChunk, dir.write("idle.properties", async_properties(log_file, ""))),
+            "ok");
+  for (const char* record : {"first", "after a rest"}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(host.run("q.get_log(nil):info(...) return 'ok'", record), "ok");
+  }
+  const std::string both = "first<eor>\nafter a rest<eor>\n";
+  for (int ms = 0; ms < 2000 && read_file(log_file).size() < both.size(); ms += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(read_file(log_file), both);
+}
+
 // What the layouts show of the thread that logged a record (its id, its NDC,
 // the time) is that thread's, not the writer's, however late it is written.
 TEST_F(Async, ARecordShowsTheThreadAndTheTimeItWasLoggedAt) {
