@@ -90,8 +90,8 @@ std::atomic<std::uint64_t> next_id{1};
 
 }  // namespace
 
-DateFormat::DateFormat(const std::string& spec) : id_(next_id.fetch_add(1)) {
-  std::string format = spec;
+DateFormat::DateFormat(const std::string& braced) : id_(next_id.fetch_add(1)) {
+  std::string format = braced;
   if (format.empty() || format == "ISO8601") {
     format = kIso8601;
   } else if (format == "ABSOLUTE") {

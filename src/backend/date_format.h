@@ -23,10 +23,10 @@ namespace quelto::backend {
 
 class DateFormat {
  public:
-  /// `spec` is what the pattern had between the braces: empty or "ISO8601",
+  /// `braced` is what the pattern had between the braces: empty or "ISO8601",
   /// "ABSOLUTE", "DATE", or a `strftime` format where `%l` stands for the
   /// milliseconds.
-  explicit DateFormat(const std::string& spec);
+  explicit DateFormat(const std::string& braced);
 
   /// Appends the local time of `stamp` to `out`. Safe from any thread.
   void append(std::string& out, const log4cpp::TimeStamp& stamp) const;

@@ -126,7 +126,7 @@ void fit(std::string& out, std::size_t start, const Piece& piece) {
 
 // The piece that conversion character `c` makes, with the text between the
 // braces that followed it; a Literal piece for none.
-Piece conversion(char c, const std::string& spec) {
+Piece conversion(char c, const std::string& braced) {
   Piece piece;
   switch (c) {
     case 'm':
@@ -134,14 +134,14 @@ Piece conversion(char c, const std::string& spec) {
       break;
     case 'c':
       piece.kind = Kind::Category;
-      if (!spec.empty()) {
-        std::istringstream number(spec);
+      if (!braced.empty()) {
+        std::istringstream number(braced);
         number >> piece.precision;  // 0 (the whole name) if it is no number
       }
       break;
     case 'd':
       piece.kind = Kind::Date;
-      piece.date = std::make_unique<const DateFormat>(spec);
+      piece.date = std::make_unique<const DateFormat>(braced);
       break;
     case 'p':
       piece.kind = Kind::Priority;
@@ -225,11 +225,11 @@ void FastPatternLayout::setConversionPattern(const std::string& pattern) {
       in.get(next);
     }
     if (!in) refuse("unterminated conversion specifier", pattern, in);
-    std::string spec;
+    std::string braced;
     char brace;
     if (in.get(brace)) {
       if (brace == '{') {
-        while (in.get(brace) && brace != '}') spec += brace;
+        while (in.get(brace) && brace != '}') braced += brace;
       } else {
         in.putback(brace);
       }
@@ -242,7 +242,7 @@ void FastPatternLayout::setConversionPattern(const std::string& pattern) {
       literal += '\n';
       continue;
     }
-    Piece piece = conversion(next, spec);
+    Piece piece = conversion(next, braced);
     if (piece.kind == Kind::Literal) {
       refuse(std::string("unknown conversion specifier '") + next + "'", pattern, in);
     }

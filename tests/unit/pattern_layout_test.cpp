@@ -174,7 +174,7 @@ class RandomPattern {
       p += c;
       // Unclosed, the braces take the rest of the pattern; never a %d's,
       // whose strftime would read the widths of the pieces that follow.
-      if (pick(3) == 0) p += "{" + spec() + (pick(10) == 0 && c != 'd' ? "" : "}");
+      if (pick(3) == 0) p += "{" + braced() + (pick(10) == 0 && c != 'd' ? "" : "}");
     }
     return p;
   }
@@ -203,7 +203,7 @@ class RandomPattern {
 
   // What may follow a conversion between braces: a %c precision, a %d
   // format (named, strftime's with and without %l, broken), or anything.
-  std::string spec() {
+  std::string braced() {
     switch (pick(4)) {
       case 0:
         return pick_of({"", "-", " ", "x", "+"}) + std::to_string(pick(6));
