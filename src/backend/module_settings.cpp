@@ -5,6 +5,7 @@
 #include <log4cpp/Configurator.hh>
 
 #include "../lua/messages.h"
+#include "texts.h"
 
 namespace quelto::backend {
 namespace {
@@ -89,10 +90,7 @@ const ModuleKey* find_key(std::string_view name, std::string_view& rest) {
 [[noreturn]] void refuse(const char* text, std::string_view key, const char* expected = nullptr,
                          std::string_view value = {}) {
   const std::string k(key), v(value);
-  const int size = std::snprintf(nullptr, 0, text, k.c_str(), expected, v.c_str());
-  std::string message(static_cast<std::size_t>(size), '\0');
-  std::snprintf(message.data(), message.size() + 1, text, k.c_str(), expected, v.c_str());
-  throw log4cpp::ConfigureFailure(message);
+  throw log4cpp::ConfigureFailure(filled(text, k.c_str(), expected, v.c_str()));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <log4cpp/Configurator.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
@@ -17,6 +16,7 @@
 
 #include "../lua/messages.h"
 #include "properties_file.h"
+#include "texts.h"
 
 namespace quelto::backend {
 namespace {
@@ -27,9 +27,7 @@ namespace {
 
 // A fixed text of the module's with the appender's name (and its file).
 [[noreturn]] void refuse(const char* text, const std::string& name, const std::string& file = "") {
-  std::string message(std::snprintf(nullptr, 0, text, name.c_str(), file.c_str()), '\0');
-  std::snprintf(message.data(), message.size() + 1, text, name.c_str(), file.c_str());
-  refuse(message);
+  refuse(filled(text, name.c_str(), file.c_str()));
 }
 
 // A value, or `fallback` when the key is not there, as log4cpp's getString.

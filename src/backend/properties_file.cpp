@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <log4cpp/Configurator.hh>
 #include <map>
@@ -17,6 +16,7 @@
 
 #include "../lua/messages.h"
 #include "categories.h"
+#include "texts.h"
 
 namespace quelto::backend {
 namespace {
@@ -24,10 +24,7 @@ namespace {
 // A fixed text with the path (and a number) filled in, as a configure failure.
 template <typename... Values>
 log4cpp::ConfigureFailure failure(const char* text, const std::string& path, Values... values) {
-  const int size = std::snprintf(nullptr, 0, text, path.c_str(), values...);
-  std::string message(static_cast<std::size_t>(size), '\0');
-  std::snprintf(message.data(), message.size() + 1, text, path.c_str(), values...);
-  return log4cpp::ConfigureFailure(message);
+  return log4cpp::ConfigureFailure(filled(text, path.c_str(), values...));
 }
 
 // Closes a descriptor on every way out.
@@ -198,10 +195,7 @@ PropertiesFile check_properties(std::string text, const std::string& source,
 }
 
 std::string file_source(const std::string& path) {
-  const int size = std::snprintf(nullptr, 0, messages::kFileSource, path.c_str());
-  std::string source(static_cast<std::size_t>(size), '\0');
-  std::snprintf(source.data(), source.size() + 1, messages::kFileSource, path.c_str());
-  return source;
+  return filled(messages::kFileSource, path.c_str());
 }
 
 PropertiesFile read_properties(const std::string& path,

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "../backend/module_settings.h"
+#include "../backend/texts.h"
 #include "../lua/messages.h"
 #include "../render/constants.h"
 
@@ -197,10 +198,7 @@ utils::Style unpack(std::uint64_t word) {
 // A refused key, as the module keys' errors word it.
 [[noreturn]] void refuse(const char* text, const std::string& key, const char* expected = "",
                          const std::string& value = {}) {
-  const int size = std::snprintf(nullptr, 0, text, key.c_str(), expected, value.c_str());
-  std::string message(static_cast<std::size_t>(size), '\0');
-  std::snprintf(message.data(), message.size() + 1, text, key.c_str(), expected, value.c_str());
-  throw log4cpp::ConfigureFailure(message);
+  throw log4cpp::ConfigureFailure(backend::filled(text, key.c_str(), expected, value.c_str()));
 }
 
 }  // namespace
