@@ -37,13 +37,6 @@ std::string value_of(const Log4cppProperties& properties, const std::string& key
   return found == properties.end() ? fallback : found->second;
 }
 
-// A class name without its package: "org.apache.log4j.FileAppender" is a
-// FileAppender to log4cpp.
-std::string type_of(const std::string& value) {
-  const std::size_t dot = value.find_last_of('.');
-  return dot == std::string::npos ? value : value.substr(dot + 1);
-}
-
 void check_layout(const Log4cppProperties& properties, const std::string& name) {
   const std::string key = "appender." + name + ".layout";
   const auto layout = properties.find(key);
@@ -181,6 +174,11 @@ void check_category(const Log4cppProperties& properties, const std::string& name
 }
 
 }  // namespace
+
+std::string type_of(const std::string& value) {
+  const std::size_t dot = value.find_last_of('.');
+  return dot == std::string::npos ? value : value.substr(dot + 1);
+}
 
 std::set<std::string> check_log4cpp_properties(const Log4cppProperties& properties) {
   std::set<std::string> appenders = check_appenders(properties);

@@ -34,4 +34,8 @@ using Log4cppProperties = std::map<std::string, std::string>;
 /// the appenders log4cpp will make.
 std::set<std::string> check_log4cpp_properties(const Log4cppProperties& properties);
 
+/// An appender type as log4cpp compares it: the class name without its
+/// package ("org.apache.log4j.FileAppender" is a FileAppender).
+std::string type_of(const std::string& value);
+
 }  // namespace quelto::backend

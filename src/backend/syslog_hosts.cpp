@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../lua/messages.h"
+#include "properties_check.h"
 #include "texts.h"
 
 namespace quelto::backend {
@@ -98,7 +99,7 @@ void resolve_syslog_hosts(PropertiesFile& file, Deadline deadline) {
     const std::string_view key = line.key;
     if (key.substr(0, kAppender.size()) != kAppender ||
         key.find('.', kAppender.size()) != std::string_view::npos ||
-        line.value != "SyslogAppender") {
+        type_of(line.value) != "SyslogAppender") {
       continue;
     }
     const auto host = by_key.find(line.key + ".syslogHost");

@@ -192,10 +192,14 @@ bool with_a_silent_resolver(const ScratchDir& dir) {
   return bind(silent, reinterpret_cast<sockaddr*>(&dns), sizeof dns) == 0;
 }
 
-/// A syslog appender `s` to `host`, port `port`.
-std::string syslog_properties(const std::string& host, int port) {
+/// A syslog appender `s` to `host`, port `port`, of type `type` (log4cpp
+/// drops a package before the class name).
+std::string syslog_properties(const std::string& host, int port,
+                              const std::string& type = "SyslogAppender") {
   return "log4cpp.rootCategory=DEBUG, s\n"
-         "log4cpp.appender.s=SyslogAppender\n"
+         "log4cpp.appender.s=" +
+         type +
+         "\n"
          "log4cpp.appender.s.syslogName=quelto\n"
          "log4cpp.appender.s.facility=1\n" +
          (host.empty() ? "" : "log4cpp.appender.s.syslogHost=" + host + "\n") +
@@ -225,9 +229,10 @@ TEST(Stuck, ASyslogHostThatDoesNotResolveInTimeFailsConfigure) {
     const int port = ntohs(address.sin_port);
     LuaHost host;
     const auto start = Clock::now();
-    std::string said =
-        host.run(kConfigureChunk,
-                 dir.write("silent.properties", syslog_properties("quelto-silent.invalid", port)));
+    std::string said = host.run(
+        kConfigureChunk,
+        dir.write("silent.properties", syslog_properties("quelto-silent.invalid", port,
+                                                         "org.apache.log4j.SyslogAppender")));
     said += Clock::now() - start < std::chrono::seconds(4) ? " (in time)\n" : " (late)\n";
     // The default host is localhost, which /etc/hosts names.
     said += host.run(kConfigureChunk, dir.write("local.properties", syslog_properties("", port)));
