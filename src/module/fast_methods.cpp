@@ -5,6 +5,7 @@
 #include <log4cpp/Category.hh>
 
 #include "../lua/messages.h"
+#include "../render/constants.h"
 #include "logger.h"
 
 #if LUA_VERSION_NUM == 501
@@ -134,8 +135,8 @@ void install_fast_methods(lua_State* L, int metatable) {
 #if LUA_VERSION_NUM == 501
   if (!lua::host_is_luajit(L)) return;
   metatable = lua_absindex(L, metatable);
-  const int loaded =
-      luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1, "=quelto_internal");
+  const int loaded = luaL_loadbuffer(L, kFastMethodsSource, sizeof kFastMethodsSource - 1,
+                                     utils::kModuleChunkName);
   if (loaded != LUA_OK) return check(L, loaded);
   lua_pushvalue(L, metatable);
   lua_pushlightuserdata(L, reinterpret_cast<void*>(&ask_gate));

@@ -14,5 +14,7 @@ inline constexpr std::string_view kCutMarker = "<truncated>";
 inline constexpr std::string_view kCycleMarker = "<cycle>";
 /// What stands for a table that the depth bound or the Lua stack has no room for.
 inline constexpr std::string_view kStackLimitMarker = "{<stack limit>}";
+/// The name the module's own Lua code is loaded under: `location` looks past it.
+inline constexpr char kModuleChunkName[] = "=quelto_internal";
 
 }  // namespace quelto::utils

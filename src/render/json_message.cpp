@@ -75,11 +75,20 @@ void write_text(lua_State* L, int first, std::vector<int>& sources, MessageBuffe
   put(message, "\"");
 }
 
+// Writes the key on top of the stack as a member's name, `"key":`, after a
+// comma unless it is the `first`.
+void write_member_name(lua_State* L, bool& first, MessageBuffer& message) {
+  put(message, first ? "\"" : ",\"");
+  first = false;
+  write_json_key_text(L, message);
+  put(message, "\":");
+}
+
 // Writes the entries of the tables `sources` whose keys `wanted` takes, each
 // as `"key":value` after a comma (`first` cleared once one is written), in
 // the order of the tables and then of lua_next; a key that a later table has
 // is left to that table.
-template <bool kSorted, class Wanted>
+template <class Wanted>
 void write_entries(lua_State* L, const std::vector<int>& sources, Wanted wanted, bool& first,
                    MessageBuffer& message) {
   const unsigned long& calls_made = lua::protected_calls();
@@ -91,11 +100,8 @@ void write_entries(lua_State* L, const std::vector<int>& sources, Wanted wanted,
       const unsigned long calls = calls_made;
       lua_pushvalue(L, -2);  // key copy
       if (wanted(L) && !shadowed(L, sources, s)) {
-        put(message, first ? "\"" : ",\"");
-        first = false;
-        write_json_key_text(L, message);
-        put(message, "\":");
-        detail::write_element_value<JsonFormat<kSorted>>(L, level, message);
+        write_member_name(L, first, message);
+        detail::write_element_value<JsonFormat<false>>(L, level, message);
       }
       lua_pop(L, 2);  // key copy, value
       if (message.full()) {
@@ -123,11 +129,8 @@ void write_sorted_entries(lua_State* L, const std::vector<int>& sources, Wanted 
       lua_pushvalue(L, -1);
       lua_rawget(L, table);     // key, value
       if (!lua_isnil(L, -1)) {  // else removed by Lua code meanwhile
-        put(message, first ? "\"" : ",\"");
-        first = false;
-        lua_pushvalue(L, -2);  // key, value, key copy
-        write_json_key_text(L, message);
-        put(message, "\":");
+        lua_pushvalue(L, -2);   // key, value, key copy
+        write_member_name(L, first, message);
         const TableTraverser level(L, table, 0, ' ');
         detail::write_element_value<JsonFormat<true>>(L, level, message);
         lua_pop(L, 1);  // key copy
@@ -185,7 +188,7 @@ void write_args(lua_State* L, const std::vector<int>& sources, MessageBuffer& me
   if constexpr (kSorted) {
     write_sorted_entries(L, sources, is_arg, first, message);
   } else {
-    write_entries<false>(L, sources, is_arg, first, message);
+    write_entries(L, sources, is_arg, first, message);
   }
   put(message, "}");
 }
@@ -225,7 +228,7 @@ void write_json_message(lua_State* L, int first, int fields, const Location& loc
     if constexpr (kSorted) {
       write_sorted_entries(L, sources, is_member, first_member, message);
     } else {
-      write_entries<false>(L, sources, is_member, first_member, message);
+      write_entries(L, sources, is_member, first_member, message);
     }
     write_args<kSorted>(L, sources, message);
   }

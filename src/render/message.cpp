@@ -1,10 +1,11 @@
 #include "message.h"
 
-#include "../lua/native_stack.h"
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "../lua/native_stack.h"
+#include "constants.h"
 #include "json_message.h"
 #include "table_traverser.h"
 #include "write_basetype.h"
@@ -56,9 +57,16 @@ void render(lua_State* L, int first, int fields, MessageBuffer& message) {
 bool find_caller(lua_State* L, lua_Debug& where) {
   for (int level = 1; level < 8 && lua_getstack(L, level, &where) != 0; ++level) {
     if (lua_getinfo(L, "Sl", &where) == 0) return false;
-    if (where.currentline > 0 && std::strcmp(where.source, "=quelto_internal") != 0) return true;
+    if (where.currentline > 0 && std::strcmp(where.source, kModuleChunkName) != 0) return true;
   }
   return false;
+}
+
+// The bound of a record cut at `style.max_bytes` (0: none): a JSON record
+// needs room for the shortest cut record.
+std::size_t bound_of(const Style& style) {
+  if (style.max_bytes == 0 || style.format != Style::Format::Json) return style.max_bytes;
+  return std::max(style.max_bytes, kLeastJsonBound);
 }
 
 }  // namespace
@@ -67,9 +75,7 @@ void render_arguments(lua_State* L, int first, MessageBuffer& message, const Sty
                       int fields) {
   const lua::RenderingFrame frame;  // where nesting is measured from on a fiber's stack
   const bool json = style.format == Style::Format::Json;
-  if (style.max_bytes != 0) {
-    message.set_bound(json ? std::max(style.max_bytes, kLeastJsonBound) : style.max_bytes);
-  }
+  if (style.max_bytes != 0) message.set_bound(bound_of(style));
   if (style.lazy && lua_checkstack(L, 3)) {
     for (int i = first, top = lua_gettop(L); i <= top; ++i) {
       if (lua_type(L, i) == lua::Function) lua::call_in_place(L, i);
@@ -116,8 +122,8 @@ std::string_view finished_text(MessageBuffer& message, const Style& style, std::
   if (style.format != Style::Format::Json || !(message.full() || message.bad())) {
     return message.text();
   }
-  const std::size_t bound = style.max_bytes == 0 ? std::numeric_limits<std::size_t>::max()
-                                                 : std::max(style.max_bytes, kLeastJsonBound);
+  const std::size_t bound =
+      style.max_bytes == 0 ? std::numeric_limits<std::size_t>::max() : bound_of(style);
   closed = close_json(message.text(), message.full(), bound);
   return closed;
 }

@@ -135,7 +135,7 @@ void write_json_scalar(lua_State* L, int index, int type, Stream& stream) {
       put(stream, "null");
       break;
     case lua::Boolean:
-      put(stream, lua_toboolean(L, index) ? std::string_view("true") : std::string_view("false"));
+      write_basetype(L, index, lua::Boolean, stream);
       break;
     case lua::Number:
       detail::write_json_number(L, index, true, stream);
@@ -162,7 +162,7 @@ void write_json_key_text(lua_State* L, Stream& stream) {
       write_json_number(L, -1, stream);
       break;
     case lua::Boolean:
-      put(stream, lua_toboolean(L, -1) ? std::string_view("true") : std::string_view("false"));
+      write_basetype(L, -1, lua::Boolean, stream);
       break;
     default:
       write_opaque<Strings::Json>(L, -1, stream);
