@@ -69,12 +69,7 @@ std::string busy_categories() {
   // record stands still is held throughout a wait of kStandingStill.
   std::string busy;
   for (const log4cpp::Category* category : every_category()) {
-    pthread_mutex_t& mutex = category_mutex(*category);
-    const timespec until = Deadline::after(kStandingStill).realtime();
-    if (pthread_mutex_trylock(&mutex) == 0 || pthread_mutex_timedlock(&mutex, &until) == 0) {
-      pthread_mutex_unlock(&mutex);
-      continue;
-    }
+    if (!held_throughout(category_mutex(*category), kStandingStill)) continue;
     busy += (busy.empty() ? "" : "; ") + describe(*category);
   }
   return busy.empty() ? "a category" : busy;

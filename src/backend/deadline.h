@@ -70,6 +70,15 @@ inline bool wait_until(pthread_cond_t& cond, pthread_mutex_t& mutex, Deadline de
   return pthread_cond_clockwait(&cond, &mutex, CLOCK_MONOTONIC, &at) == 0 || !deadline.passed();
 }
 
+/// Whether another thread holds `mutex` throughout `wait`; a mutex that is
+/// free, or let go within it, is taken and let go again.
+inline bool held_throughout(pthread_mutex_t& mutex, Deadline::Clock::duration wait) noexcept {
+  const timespec until = Deadline::after(wait).realtime();
+  if (pthread_mutex_timedlock(&mutex, &until) != 0) return true;
+  pthread_mutex_unlock(&mutex);
+  return false;
+}
+
 /// Holds a pthread mutex for its lifetime.
 class MutexUse {
  public:

@@ -66,13 +66,10 @@ void take_categories_if_one_is_stuck() {
   if (pthread_mutex_timedlock(&map_mutex, &until) != 0) return;
   bool stuck = false;
   for (const auto& entry : category_map(hierarchy)) {
-    pthread_mutex_t& mutex = category_mutex(*entry.second);
-    const timespec wait = Deadline::after(kStandingStill).realtime();
-    if (pthread_mutex_trylock(&mutex) != 0 && pthread_mutex_timedlock(&mutex, &wait) != 0) {
+    if (held_throughout(category_mutex(*entry.second), kStandingStill)) {
       stuck = true;
       break;
     }
-    pthread_mutex_unlock(&mutex);
   }
   if (stuck) {
     // No one changes a category's appenders now: a configuration can no
