@@ -200,6 +200,17 @@ bool wait_for_records() noexcept {
   }
 }
 
+// Writes the next record of `ring` if one is ready: whether one was.
+bool write_next(Ring& ring, log4cpp::LoggingEvent& event, ThreadName& names) noexcept {
+  Slot* slot = ring.ready();
+  if (slot == nullptr) return false;
+  write_slot(*slot, event, names);
+  ring.release(*slot);
+  // Now, not after a batch: the next record may stand still.
+  wake_flushers(ring.written.load(memory_order_relaxed));
+  return true;
+}
+
 void* writer_main(void*) {
   pthread_setname_np(pthread_self(), "quelto-writer");  // as ps and gdb show it
   try {
@@ -212,12 +223,7 @@ void* writer_main(void*) {
         std::uint64_t freed = 0;
         for (int n = 0;
              ring != nullptr && n < kBatch && !writer.stopping.load(memory_order_relaxed); ++n) {
-          Slot* slot = ring->ready();
-          if (slot == nullptr) break;
-          write_slot(*slot, event, names);
-          ring->release(*slot);
-          // Now, not after the batch: the next record may stand still.
-          wake_flushers(ring->written.load(memory_order_relaxed));
+          if (!write_next(*ring, event, names)) break;
           if (++freed >= ring->room_step()) {
             wake_room_waiters();
             freed = 0;
@@ -284,14 +290,7 @@ void write_rest(Ring& ring, std::uint64_t end) noexcept {
     log4cpp::LoggingEvent event("", "", "", log4cpp::Priority::NOTSET);
     ThreadName names;
     while (ring.head.load(memory_order_relaxed) < end) {
-      Slot* slot = ring.ready();
-      if (slot == nullptr) {
-        sched_yield();
-        continue;
-      }
-      write_slot(*slot, event, names);
-      ring.release(*slot);
-      wake_flushers(ring.written.load(memory_order_relaxed));
+      if (!write_next(ring, event, names)) sched_yield();
     }
   } catch (...) {  // no memory for an event: what is left stays unwritten
   }
@@ -310,7 +309,11 @@ bool queue_record(log4cpp::Category& category, int priority, std::string_view me
   clock_gettime(CLOCK_REALTIME, &record.time);  // what log4cpp's TimeStamp reads
   const std::string& ndc = log4cpp::NDC::get();
   record.ndc = ndc;
-  if (unreported.load(memory_order_relaxed) != 0) push_notice(*ring, record);
+  // A full ring in drop mode takes no notice either: the count waits for room.
+  if (unreported.load(memory_order_relaxed) != 0 &&
+      !(ring->when_full.load(memory_order_relaxed) == WhenFull::drop && ring->full())) {
+    push_notice(*ring, record);
+  }
   switch (ring->push(record)) {
     case Pushed::queued:
       wake_writer(*ring, ring->taken());

@@ -75,6 +75,14 @@ class Ring {
     return at - head.load(std::memory_order_relaxed) >= size_ / 2;
   }
 
+  // Whether the next slot to claim still holds last round's record.
+  bool full() const noexcept {
+    const std::uint64_t at = taken();
+    const auto ahead =
+        static_cast<std::int32_t>(slot_at(at).turn.load(std::memory_order_acquire) - turn_of(at));
+    return ahead < 0;
+  }
+
   Pushed push(const Captured& record) noexcept {
     std::uint64_t at = tail.load(std::memory_order_relaxed);
     for (;;) {
