@@ -80,8 +80,11 @@ bool is_local_syslog(const log4cpp::Appender& appender) {
 // Records what the configuration just run made, undoes a failed one, and
 // releases what is attached to no category now: what an earlier run made and
 // a later one replaced, and what this run made and attached to nothing.
-// Runs while the exclusive lock is held.
-void settle(const CategorySnapshot& before, const Registered& registered_before, bool failed) {
+// `now`: what the categories hold after a successful run; none after a failed
+// one. Runs while the exclusive lock is held.
+void settle(const CategorySnapshot& before, const Registered& registered_before,
+            const Attachments* now) {
+  const bool failed = now == nullptr;
   AppenderSet& created = created_appenders();
   for (const auto& [name, earlier] : registered_before) {
     // Named anew: made by this run (a failed run may not have come to it).
@@ -94,10 +97,9 @@ void settle(const CategorySnapshot& before, const Registered& registered_before,
   if (failed) {
     attached = before.attached_to_named();
   } else {
-    const Attachments now = current_attachments();
-    note_shared_appenders(now);
-    note_attachments(now);
-    attached = now.all();
+    note_shared_appenders(*now);
+    note_attachments(*now);
+    attached = now->all();
   }
   for (log4cpp::Appender* appender : attached) {
     // New objects: log4cpp frees none of its appenders before the
@@ -173,20 +175,22 @@ void configure(PropertiesFile properties, const std::function<void()>& on_succes
     const CategorySnapshot before(properties.categories);
     const Registered registered_before = registered(properties.appenders);
     std::optional<FastLayouts> layouts;
+    Attachments now;
     try {
       log4cpp::PropertyConfigurator::configure(file.path());
+      now = current_attachments();
       // Made before anything is settled: a failure to make them fails the run.
       if (properties.settings.fast_layout || !properties.settings.json_appenders.empty()) {
-        layouts.emplace(current_attachments(), before.attached(), properties.settings);
+        layouts.emplace(now, before.attached(), properties.settings);
       }
     } catch (...) {
       after_first_configuration();
-      settle(before, registered_before, true);
+      settle(before, registered_before, nullptr);
       priorities_changed();  // put back, perhaps after a change
       throw;
     }
     after_first_configuration();
-    settle(before, registered_before, false);
+    settle(before, registered_before, &now);
     priorities_changed();
     if (layouts) layouts->install(deadline);
     use_prepared_queue();
