@@ -139,12 +139,6 @@ std::vector<std::string> split(const std::string& value) {
   return parts;
 }
 
-std::string trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(kLog4cppSpace);
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(kLog4cppSpace) + 1 - first);
-}
-
 // What log4cpp's configureCategory checks, in its order; `name` is
 // "rootCategory" for the root, as log4cpp names it in its texts.
 void check_category(const Log4cppProperties& properties, const std::string& name,
@@ -153,7 +147,7 @@ void check_category(const Log4cppProperties& properties, const std::string& name
   const auto found = properties.find(key);
   if (found == properties.end()) refuse("Unable to find category: " + key);
   const std::vector<std::string> parts = split(found->second);
-  const std::string priority_name = trimmed(parts.front());
+  const std::string priority_name(trimmed(parts.front(), kLog4cppSpace));
   int priority = log4cpp::Priority::NOTSET;
   try {
     if (!priority_name.empty()) priority = log4cpp::Priority::getPriorityValue(priority_name);
@@ -166,7 +160,7 @@ void check_category(const Log4cppProperties& properties, const std::string& name
     refuse("cannot set priority NOTSET on Root Category for category '" + name + "'");
   }
   for (auto part = parts.begin() + 1; part != parts.end(); ++part) {
-    const std::string appender = trimmed(*part);
+    const std::string appender(trimmed(*part, kLog4cppSpace));
     if (appenders.count(appender) == 0) {
       refuse("Appender '" + appender + "' not found for category '" + name + "'");
     }

@@ -46,13 +46,13 @@ std::string logical_line(std::string_view raw) {
   return line;
 }
 
+}  // namespace
+
 std::string_view trimmed(std::string_view text, const char* space) {
   const std::size_t first = text.find_first_not_of(space);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(space) + 1 - first);
 }
-
-}  // namespace
 
 std::optional<Property> property_of(std::string_view line, const char* space) {
   line = line.substr(0, line.find('#'));
@@ -82,14 +82,15 @@ std::string_view category_of(std::string_view line, const char* space) {
 // towards finding a category log4cpp would not see.
 constexpr char kAnySpace[] = " \t\r\n\f\v";
 
-// Calls `visit` with each line of the text as log4cpp's reader keeps it.
+// Calls `visit` with each line of the text as log4cpp's reader keeps it,
+// and where it stands in the text: [start, end).
 template <class Visit>
 void for_each_line(const std::string& text, Visit visit) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    visit(logical_line(std::string_view(text).substr(start, end - start)));
+    visit(logical_line(std::string_view(text).substr(start, end - start)), start, end);
     start = end + 1;
   }
 }
@@ -128,7 +129,7 @@ std::string substituted(const std::string& value, const Log4cppProperties& read)
 // The categories the text names, and the module's own settings; throws for
 // a category that is too deep or a module key it refuses.
 void read_keys(const std::string& text, const std::string& path, PropertiesFile& file) {
-  for_each_line(text, [&](const std::string& line) {
+  for_each_line(text, [&](const std::string& line, std::size_t, std::size_t) {
     for (const char* space : {kLog4cppSpace, kAnySpace}) {
       const std::string_view name = category_of(line, space);
       if (std::count(name.begin(), name.end(), '.') >= kMaxCategoryLevels) {
@@ -148,18 +149,13 @@ void read_keys(const std::string& text, const std::string& path, PropertiesFile&
 std::vector<PropertyLine> property_lines(const std::string& text) {
   std::vector<PropertyLine> lines;
   Log4cppProperties read;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = logical_line(std::string_view(text).substr(start, end - start));
+  for_each_line(text, [&](const std::string& line, std::size_t start, std::size_t end) {
     if (const std::optional<Property> property = property_of(line, kLog4cppSpace)) {
       std::string value = substituted(std::string(property->value), read);
       const auto [at, first] = read.emplace(std::string(property->key), value);
       if (first) lines.push_back({at->first, std::move(value), start, end});  // later ones ignored
     }
-    start = end + 1;
-  }
+  });
   return lines;
 }
 

@@ -86,6 +86,9 @@ struct Property {
 };
 std::optional<Property> property_of(std::string_view line, const char* space);
 
+/// `text` without the characters of `space` at either end.
+std::string_view trimmed(std::string_view text, const char* space);
+
 /// A private file in memory holding a text, which log4cpp opens by name.
 class MemoryFile {
  public:
