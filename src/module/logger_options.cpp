@@ -179,18 +179,19 @@ std::uint64_t pack(const utils::Style& style) {
   // A bound past 2^56 bytes is no bound a record meets: kept as the largest.
   constexpr std::uint64_t kMost = (std::uint64_t{1} << (64 - kMaxBytesShift)) - 1;
   const std::uint64_t max_bytes = std::min<std::uint64_t>(style.max_bytes, kMost);
-  return static_cast<std::uint64_t>(style.format) | std::uint64_t{style.escape} << 2 |
-         std::uint64_t{style.location} << 3 | std::uint64_t{style.lazy} << 4 |
-         std::uint64_t{style.sort_keys} << 5 | max_bytes << kMaxBytesShift;
+  return (static_cast<std::uint64_t>(style.format) & kFormatField) |
+         (style.escape ? kEscapeField : 0) | (style.location ? kLocationField : 0) |
+         (style.lazy ? kLazyField : 0) | (style.sort_keys ? kSortKeysField : 0) |
+         max_bytes << kMaxBytesShift;
 }
 
 utils::Style unpack(std::uint64_t word) {
   utils::Style style;
-  style.format = static_cast<utils::Style::Format>(word & 3);
-  style.escape = (word >> 2 & 1) != 0;
-  style.location = (word >> 3 & 1) != 0;
-  style.lazy = (word >> 4 & 1) != 0;
-  style.sort_keys = (word >> 5 & 1) != 0;
+  style.format = static_cast<utils::Style::Format>(word & kFormatField);
+  style.escape = (word & kEscapeField) != 0;
+  style.location = (word & kLocationField) != 0;
+  style.lazy = (word & kLazyField) != 0;
+  style.sort_keys = (word & kSortKeysField) != 0;
   style.max_bytes = static_cast<std::size_t>(word >> kMaxBytesShift);
   return style;
 }
