@@ -21,6 +21,7 @@
 
 #include "../lua/messages.h"
 #include "gate.h"
+#include "lasting.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "record.h"
@@ -70,9 +71,7 @@ std::atomic<std::uint64_t> unreported{0};
 // size once), and the one a configuration prepared. Those two under the turn.
 std::atomic<Ring*> current{nullptr};
 std::vector<Ring*>& rings() {
-  alignas(std::vector<Ring*>) static unsigned char room_for[sizeof(std::vector<Ring*>)];
-  static auto* const made = new (room_for) std::vector<Ring*>;
-  return *made;
+  return lasting<std::vector<Ring*>, struct Rings>();
 }
 struct Prepared {
   Ring* ring;

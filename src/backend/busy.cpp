@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <log4cpp/Category.hh>
 #include <memory>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include "attachments.h"
+#include "lasting.h"
 #include "log4cpp_internals.h"
 
 namespace quelto::backend {
@@ -17,9 +17,7 @@ namespace {
 // and never destroyed, like the categories it names.
 using Notes = std::vector<std::pair<const log4cpp::Category*, std::string>>;
 Notes& notes() {
-  alignas(Notes) static unsigned char room[sizeof(Notes)];
-  static auto* const table = new (room) Notes;
-  return *table;
+  return lasting<Notes, struct NotesOfCategories>();
 }
 
 std::string quoted(const std::string& name) {

@@ -11,7 +11,6 @@
 #include <log4cpp/PropertyConfigurator.hh>
 #include <log4cpp/SyslogAppender.hh>
 #include <map>
-#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +22,7 @@
 #include "category_snapshot.h"
 #include "fast_layouts.h"
 #include "gate.h"
+#include "lasting.h"
 #include "lifecycle.h"
 #include "log4cpp_internals.h"
 #include "operation.h"
@@ -42,9 +42,7 @@ using log4cpp::AppenderSet;
 // destroyed, like the appenders it names: a thread may still configure while
 // the process exits.
 AppenderSet& created_appenders() {
-  alignas(AppenderSet) static unsigned char room[sizeof(AppenderSet)];
-  static auto* const created = new (room) AppenderSet;
-  return *created;
+  return lasting<AppenderSet, struct CreatedAppenders>();
 }
 
 // Frees an appender that no category holds. log4cpp's registry is keyed by

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "async_queue.h"
+#include "lasting.h"
 #include "log4cpp_internals.h"
 #include "process_lock.h"
 #include "shared_appenders.h"
@@ -26,10 +27,7 @@ std::atomic<log4cpp::HierarchyMaintainer*> maintainer{nullptr};
 // exit, when a record is stuck), in static room that is never freed:
 // valgrind finds them reachable.
 std::vector<log4cpp::Category*>& kept() {
-  alignas(std::vector<log4cpp::Category*>) static unsigned char
-      room[sizeof(std::vector<log4cpp::Category*>)];
-  static auto* const categories = new (room) std::vector<log4cpp::Category*>;
-  return *categories;
+  return lasting<std::vector<log4cpp::Category*>, struct KeptCategories>();
 }
 
 // Moves every category out of log4cpp's hierarchy into the module's keeping.

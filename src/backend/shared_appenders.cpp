@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "attachments.h"
+#include "lasting.h"
 
 namespace quelto::backend {
 namespace {
@@ -29,9 +30,7 @@ Stripe stripes[kStripes];
 // destroyed: a thread may still log while the process exits.
 using Holders = std::vector<std::pair<const log4cpp::Category*, std::uint64_t>>;
 Holders& holders() {
-  alignas(Holders) static unsigned char room[sizeof(Holders)];
-  static auto* const table = new (room) Holders;
-  return *table;
+  return lasting<Holders, struct SharedHolders>();
 }
 
 std::uint64_t stripes_of(const Holders& table, const log4cpp::Category* category) {

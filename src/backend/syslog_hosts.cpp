@@ -9,11 +9,11 @@
 #include <log4cpp/Configurator.hh>
 #include <map>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "../lua/messages.h"
+#include "lasting.h"
 #include "properties_check.h"
 #include "texts.h"
 
@@ -38,9 +38,7 @@ struct Lookup {
 // from static room, never destroyed.
 pthread_mutex_t abandoned_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::vector<Lookup*>& abandoned() {
-  alignas(std::vector<Lookup*>) static unsigned char room[sizeof(std::vector<Lookup*>)];
-  static auto* const lookups = new (room) std::vector<Lookup*>;
-  return *lookups;
+  return lasting<std::vector<Lookup*>, struct Abandoned>();
 }
 
 // Frees those the resolver has answered since, and keeps `still` for later.
